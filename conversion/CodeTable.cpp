@@ -1,0 +1,98 @@
+#include "conversion/CodeTable.h"
+
+#include <cmath>
+
+namespace CodeTable {
+
+QString trimBlanks(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin] == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text[end - 1] == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+bool isBlankLine(const QString& line)
+{
+    return trimBlanks(line).isEmpty();
+}
+
+double readNumber(const QString& text)
+{
+    // Keep only what can form a number, skipping the characters the host ignores.
+    QByteArray number;
+    bool digits = false, point = false, exponent = false, exponentDigits = false;
+    for (QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (c == u' ' || c == u'\t' || c == u'\n')
+            continue;
+        const bool signAllowed = number.isEmpty() || (exponent && number.endsWith('E'));
+        if (c >= u'0' && c <= u'9') {
+            number.append(static_cast<char>(c));
+            (exponent ? exponentDigits : digits) = true;
+        } else if ((c == u'+' || c == u'-') && signAllowed) {
+            number.append(static_cast<char>(c));
+        } else if (c == u'.' && !point && !exponent) {
+            number.append('.');
+            point = true;
+        } else if ((c == u'e' || c == u'E' || c == u'd' || c == u'D') && digits && !exponent) {
+            number.append('E');
+            exponent = true;
+        } else {
+            break;
+        }
+    }
+    if (!digits)
+        return 0;
+    if (exponent && !exponentDigits) {
+        while (!number.isEmpty() && (number.endsWith('E') || number.endsWith('+') || number.endsWith('-')))
+            number.chop(1);
+    }
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    return ok && std::isfinite(value) ? value : 0;
+}
+
+QString decimalText(double number)
+{
+    if (number == std::trunc(number) && std::fabs(number) < 1e15)
+        return QString::number(static_cast<qint64>(number));
+    return QString::number(number, 'G', 15);
+}
+
+QString normalisedCode(double number)
+{
+    const QString text = decimalText(number);
+    if (text.size() >= 9)
+        return text.right(9);
+    return QString(9 - text.size(), QLatin1Char('0')) + text;
+}
+
+Line parseLine(const QString& line)
+{
+    Line result;
+    QStringView rest(line);
+    QStringView columns[3];
+    for (int i = 0; i < 3; ++i) {
+        const qsizetype tab = rest.indexOf(kTab);
+        if (tab < 0)
+            return result;
+        columns[i] = rest.left(tab);
+        rest = rest.mid(tab + 1);
+    }
+    result.newCode = readNumber(columns[0].toString());
+    result.title = trimBlanks(columns[1].toString());
+    result.oldCode = readNumber(columns[2].toString());
+    result.shape = rest.contains(kTab) ? Line::Shape::Complete : Line::Shape::NoColumnFour;
+    return result;
+}
+
+QString stagedTitle(const QString& title)
+{
+    return trimBlanks(title.toUpper());
+}
+
+} // namespace CodeTable

@@ -1,0 +1,267 @@
+#include "db/Database.h"
+
+#include "db/ErrorMap.h"
+#include "platform/OdbcDriver.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <atomic>
+
+namespace db {
+
+namespace {
+
+FaultHook& faultHook()
+{
+    static FaultHook hook;
+    return hook;
+}
+
+Error injected(const char* operation)
+{
+    if (const FaultHook& hook = faultHook())
+        return hook(operation);
+    return {};
+}
+
+QString nextConnectionName()
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("converti-%1").arg(++counter);
+}
+
+const QString kSqliteSuffix = QStringLiteral(".sqlite");
+
+} // namespace
+
+void setFaultHook(FaultHook hook)
+{
+    faultHook() = std::move(hook);
+}
+
+QVariant Rows::value(const QString& field) const
+{
+    const int index = record_.indexOf(field);
+    if (index < 0 || eof())
+        return {};
+    return rows_[pos_][index];
+}
+
+QString Rows::text(const QString& field) const
+{
+    const QVariant v = value(field);
+    return v.isNull() ? QString() : v.toString();
+}
+
+QString sqliteCatalogueFile(const QString& folder, const QString& name)
+{
+    if (name.isEmpty())
+        return {};
+    const QDir dir(folder);
+    const QStringList files = dir.entryList({QStringLiteral("*") + kSqliteSuffix}, QDir::Files);
+    for (const QString& file : files) {
+        if (file.chopped(kSqliteSuffix.size()).compare(name, Qt::CaseInsensitive) == 0)
+            return dir.filePath(file);
+    }
+    return {};
+}
+
+Connection::Connection() : name_(nextConnectionName()) {}
+
+Connection::~Connection()
+{
+    close();
+}
+
+void Connection::close()
+{
+    if (QSqlDatabase::contains(name_)) {
+        {
+            QSqlDatabase database = QSqlDatabase::database(name_, false);
+            database.close();
+        }
+        QSqlDatabase::removeDatabase(name_);
+    }
+    open_ = false;
+    folderOnly_ = false;
+}
+
+Error Connection::notOpen() const
+{
+    return {3704, QStringLiteral("Operazione non consentita se l'oggetto è chiuso.")};
+}
+
+Error Connection::sqlError(const QSqlError& error, bool opening) const
+{
+    QString text = error.text();
+    if (!target_.password.isEmpty())
+        text.replace(target_.password, QStringLiteral("****"));
+    return {mapErrorNumber(target_.engine, error.nativeErrorCode(), text, opening), text};
+}
+
+Error Connection::open(const QString& connectionString)
+{
+    close();
+    target_ = parseConnectionString(connectionString);
+    if (Error e = injected("open"); e.failed())
+        return e;
+
+    if (target_.engine == Engine::Sqlite) {
+        if (!QFileInfo(target_.folder).isDir())
+            return {ErrorNumber::Unreachable,
+                    QStringLiteral("SQL Server does not exist or access denied.")};
+        if (target_.catalogue.compare(QStringLiteral("master"), Qt::CaseInsensitive) == 0) {
+            folderOnly_ = open_ = true;
+            return {};
+        }
+        const QString file = sqliteCatalogueFile(target_.folder, target_.catalogue);
+        if (file.isEmpty())
+            return {ErrorNumber::Unreachable,
+                    QStringLiteral("Cannot open database \"%1\" requested by the login. The "
+                                   "login failed.")
+                        .arg(target_.catalogue)};
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+        // mode=rw: never create a catalogue by accident.
+        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        database.setDatabaseName(QUrl::fromLocalFile(file).toString() + QStringLiteral("?mode=rw"));
+        if (!database.open())
+            return sqlError(database.lastError(), true);
+        open_ = true;
+        return {};
+    }
+
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name_);
+    if (!database.isValid())
+        return {ErrorNumber::Unreachable, QStringLiteral("Driver ODBC non disponibile.")};
+    // Without a login time-out a server that accepts the connection but never answers
+    // would hang the window for minutes.
+    database.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
+    database.setDatabaseName(odbcConnectionString(target_, sqlServerOdbcDriver()));
+    if (!database.open())
+        return sqlError(database.lastError(), true);
+    open_ = true;
+    return {};
+}
+
+Error Connection::execute(const QString& sql, const QVariantList& binds, int* rowsAffected)
+{
+    if (Error e = injected("execute"); e.failed())
+        return e;
+    if (!open_ || folderOnly_)
+        return notOpen();
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    bool ok;
+    if (binds.isEmpty()) {
+        ok = q.exec(sql);
+    } else {
+        ok = q.prepare(sql);
+        for (const QVariant& v : binds)
+            q.addBindValue(v);
+        ok = ok && q.exec();
+    }
+    if (!ok)
+        return sqlError(q.lastError(), false);
+    if (rowsAffected)
+        *rowsAffected = q.numRowsAffected();
+    return {};
+}
+
+Error Connection::query(const QString& sql, const QVariantList& binds, Rows& rows, int maxRows)
+{
+    rows = Rows();
+    if (Error e = injected("query"); e.failed())
+        return e;
+    if (!open_ || folderOnly_)
+        return notOpen();
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.setForwardOnly(true);
+    bool ok = q.prepare(sql);
+    for (const QVariant& v : binds)
+        q.addBindValue(v);
+    ok = ok && q.exec();
+    if (!ok)
+        return sqlError(q.lastError(), false);
+    rows.record_ = q.record();
+    const int columns = rows.record_.count();
+    while (q.next()) {
+        QVariantList row;
+        row.reserve(columns);
+        for (int i = 0; i < columns; ++i)
+            row.append(q.value(i));
+        rows.rows_.push_back(std::move(row));
+        if (maxRows > 0 && rows.count() >= maxRows)
+            break;
+    }
+    if (q.lastError().isValid())
+        return sqlError(q.lastError(), false);
+    return {};
+}
+
+Error Connection::begin()
+{
+    if (Error e = injected("begin"); e.failed())
+        return e;
+    if (!open_ || folderOnly_)
+        return notOpen();
+    QSqlDatabase database = QSqlDatabase::database(name_, false);
+    if (!database.transaction())
+        return sqlError(database.lastError(), false);
+    return {};
+}
+
+Error Connection::commit()
+{
+    if (Error e = injected("commit"); e.failed()) {
+        rollback();
+        return e;
+    }
+    if (!open_ || folderOnly_)
+        return notOpen();
+    QSqlDatabase database = QSqlDatabase::database(name_, false);
+    if (!database.commit()) {
+        const Error e = sqlError(database.lastError(), false);
+        database.rollback();
+        return e;
+    }
+    return {};
+}
+
+void Connection::rollback()
+{
+    if (open_ && !folderOnly_)
+        QSqlDatabase::database(name_, false).rollback();
+}
+
+Error Connection::catalogues(QStringList& names)
+{
+    names.clear();
+    if (Error e = injected("catalogues"); e.failed())
+        return e;
+    if (!open_)
+        return notOpen();
+    if (target_.engine == Engine::Sqlite) {
+        const QStringList files = QDir(target_.folder)
+                                      .entryList({QStringLiteral("*") + kSqliteSuffix},
+                                                 QDir::Files, QDir::Name);
+        for (const QString& file : files)
+            names.append(file.chopped(kSqliteSuffix.size()));
+        return {};
+    }
+    QSqlQuery q(QSqlDatabase::database(name_, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("sp_databases")))
+        return sqlError(q.lastError(), false);
+    const int column = q.record().indexOf(QStringLiteral("DATABASE_NAME"));
+    while (q.next())
+        names.append(column < 0 ? QString() : q.value(column).toString());
+    if (q.lastError().isValid())
+        return sqlError(q.lastError(), false);
+    return {};
+}
+
+} // namespace db

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "db/ConnectionString.h"
+#include "errors/Error.h"
+
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVariantList>
+#include <functional>
+#include <vector>
+
+namespace db {
+
+// Test hook: called before every data operation with the operation's name ("open",
+// "execute", "query", "begin", "commit", "catalogues"). A failed error it returns makes that
+// operation fail with it, without touching the database. Cleared with an empty function.
+using FaultHook = std::function<Error(const char* operation)>;
+void setFaultHook(FaultHook hook);
+
+// A result read whole when it is opened, like a static cursor: the row count is exact and
+// later changes to the tables do not move it.
+class Rows
+{
+public:
+    // Right after opening, both bof() and eof() are true for an empty result, both false
+    // otherwise.
+    bool bof() const { return rows_.empty(); }
+    bool eof() const { return pos_ >= rows_.size(); }
+    int count() const { return static_cast<int>(rows_.size()); }
+    void moveNext() { ++pos_; }
+
+    // Field of the current row by column name, without regard to case; invalid when there
+    // is no such column or no current row.
+    QVariant value(const QString& field) const;
+    // The field joined to an empty string: Null reads as "".
+    QString text(const QString& field) const;
+
+private:
+    friend class Connection;
+    QSqlRecord record_;
+    std::vector<QVariantList> rows_;
+    std::size_t pos_ = 0;
+};
+
+// One connection to a host catalogue, closed when it goes out of scope.
+class Connection
+{
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    Error open(const QString& connectionString);
+    void close();
+    bool isOpen() const { return open_; }
+    Engine engine() const { return target_.engine; }
+
+    Error execute(const QString& sql, const QVariantList& binds = {}, int* rowsAffected = nullptr);
+    // Reads the whole result, or its first maxRows rows when maxRows > 0.
+    Error query(const QString& sql, const QVariantList& binds, Rows& rows, int maxRows = 0);
+
+    Error begin();
+    Error commit();
+    void rollback();
+
+    // The server's catalogue names in the server's order ("sp_databases"); on the embedded
+    // engine the folder's .sqlite files in name order.
+    Error catalogues(QStringList& names);
+
+private:
+    Error sqlError(const QSqlError& error, bool opening) const;
+    Error notOpen() const;
+
+    QString name_;
+    ConnectionTarget target_;
+    bool open_ = false;
+    bool folderOnly_ = false; // the embedded engine's "master": the folder itself
+};
+
+// Where the embedded engine keeps the catalogue NAME, matched without regard to case;
+// empty when there is none.
+QString sqliteCatalogueFile(const QString& folder, const QString& name);
+
+} // namespace db

@@ -1,0 +1,76 @@
+#include "db/ErrorMap.h"
+
+#include <QRegularExpression>
+
+namespace db {
+
+namespace {
+
+using namespace ErrorNumber;
+
+struct Mapping
+{
+    int native;
+    qint32 number;
+};
+
+// SQL Server message numbers and what the OLE DB provider makes of them.
+constexpr Mapping kSqlServer[] = {
+    {102, CommandText},   {105, CommandText},   {156, CommandText},   {170, CommandText},
+    {2812, CommandText},  {207, UnknownObject}, {208, UnknownObject}, {4104, UnknownObject},
+    {241, ConversionFailed}, {242, ConversionFailed}, {245, ConversionFailed},
+    {257, ConversionFailed}, {295, ConversionFailed}, {8114, ConversionFailed},
+    {8115, ConversionFailed}, {2628, Truncation}, {8152, Truncation},
+    {515, ConstraintViolation}, {547, ConstraintViolation}, {2601, ConstraintViolation},
+    {2627, ConstraintViolation}, {18452, LoginFailed}, {18456, LoginFailed},
+    {18470, LoginFailed}, {18486, LoginFailed}, {18487, LoginFailed}, {18488, LoginFailed},
+    {4060, Unreachable},
+};
+
+qint32 sqlServerNumber(const QString& nativeCode, bool opening)
+{
+    // The driver may report several messages; the most specific one decides (a prepared
+    // statement fails with 8180 "could not be prepared" next to the real cause).
+    qint32 found = 0;
+    static const QRegularExpression digits(QStringLiteral("\\d+"));
+    for (auto it = digits.globalMatch(nativeCode); it.hasNext();) {
+        const int native = it.next().captured().toInt();
+        for (const Mapping& m : kSqlServer) {
+            if (m.native == native && (found == 0 || found == CommandText))
+                found = m.number;
+        }
+    }
+    if (opening)
+        return found == LoginFailed ? LoginFailed : Unreachable;
+    return found != 0 ? found : CommandText;
+}
+
+qint32 sqliteNumber(const QString& nativeCode, const QString& text, bool opening)
+{
+    if (opening)
+        return Unreachable;
+    const int code = nativeCode.toInt() & 0xff;
+    if (code == 19) // SQLITE_CONSTRAINT; the staging table names its size checks this way
+        return text.contains(QStringLiteral("would be truncated")) ? Truncation
+                                                                   : ConstraintViolation;
+    if (code == 20) // SQLITE_MISMATCH
+        return ConversionFailed;
+    if (code == 18) // SQLITE_TOOBIG
+        return Truncation;
+    if (text.contains(QStringLiteral("no such table")) ||
+        text.contains(QStringLiteral("no such column")))
+        return UnknownObject;
+    if (code == 14 || code == 26) // SQLITE_CANTOPEN, SQLITE_NOTADB
+        return Unreachable;
+    return CommandText;
+}
+
+} // namespace
+
+qint32 mapErrorNumber(Engine engine, const QString& nativeCode, const QString& text, bool opening)
+{
+    return engine == Engine::Sqlite ? sqliteNumber(nativeCode, text, opening)
+                                    : sqlServerNumber(nativeCode, opening);
+}
+
+} // namespace db

@@ -1,0 +1,8 @@
+#include "platform/Platform.h"
+
+#include <QDir>
+
+QString Platform::inProgramFolder(const QString& name) const
+{
+    return programFolder + QDir::separator() + name;
+}

@@ -1,0 +1,196 @@
+#include "platform/TextFiles.h"
+
+#include "platform/Cp1252.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+Error TextFileSystem::appendLine(const QString& path, const QString& line)
+{
+    std::unique_ptr<TextWriter> writer;
+    if (Error e = openWrite(path, true, writer); e.failed())
+        return e;
+    if (Error e = writer->writeLine(line); e.failed())
+        return e;
+    return writer->close();
+}
+
+namespace {
+
+Error fileError(qint32 number, const QString& what, const QString& path)
+{
+    return {number, what + QStringLiteral(": ") + QDir::toNativeSeparators(path)};
+}
+
+Error openFailure(const QFile& file)
+{
+    const QFileInfo info(file.fileName());
+    if (!info.dir().exists())
+        return fileError(ErrorNumber::PathNotFound, QStringLiteral("Impossibile trovare il percorso"),
+                         file.fileName());
+    if (file.error() == QFileDevice::OpenError && !info.exists())
+        return fileError(ErrorNumber::FileNotFound, QStringLiteral("Impossibile trovare il file"),
+                         file.fileName());
+    return fileError(ErrorNumber::PermissionDenied, QStringLiteral("Autorizzazione negata"),
+                     file.fileName());
+}
+
+class QtTextReader final : public TextReader
+{
+public:
+    explicit QtTextReader(std::unique_ptr<QFile> file) : file_(std::move(file)) {}
+
+    Error atEnd(bool& end) override
+    {
+        if (Error e = fill(); e.failed())
+            return e;
+        end = pos_ >= buffer_.size() && eof_;
+        return {};
+    }
+
+    Error readLine(QString& line) override
+    {
+        QByteArray bytes;
+        bool scanned = false;
+        for (;;) {
+            if (Error e = fill(); e.failed())
+                return e;
+            if (pos_ >= buffer_.size()) {
+                if (!scanned)
+                    return {62, QStringLiteral("Input oltre la fine del file")};
+                break;
+            }
+            const char* begin = buffer_.constData() + pos_;
+            const qsizetype left = buffer_.size() - pos_;
+            qsizetype i = 0;
+            while (i < left && begin[i] != '\n' && begin[i] != '\r')
+                ++i;
+            bytes.append(begin, i);
+            pos_ += i;
+            scanned = true;
+            if (i < left) {
+                const char endChar = begin[i];
+                ++pos_;
+                if (endChar == '\r') {
+                    if (Error e = fill(); e.failed())
+                        return e;
+                    if (pos_ < buffer_.size() && buffer_[pos_] == '\n')
+                        ++pos_;
+                }
+                break;
+            }
+        }
+        line = Cp1252::decode(bytes);
+        return {};
+    }
+
+private:
+    // Makes sure unread bytes are buffered unless the file is exhausted.
+    Error fill()
+    {
+        if (pos_ < buffer_.size() || eof_)
+            return {};
+        buffer_ = file_->read(64 * 1024);
+        pos_ = 0;
+        if (file_->error() != QFileDevice::NoError)
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di I/O sul file"),
+                             file_->fileName());
+        if (buffer_.isEmpty())
+            eof_ = true;
+        return {};
+    }
+
+    std::unique_ptr<QFile> file_;
+    QByteArray buffer_;
+    qsizetype pos_ = 0;
+    bool eof_ = false;
+};
+
+class QtTextWriter final : public TextWriter
+{
+public:
+    explicit QtTextWriter(std::unique_ptr<QFile> file) : file_(std::move(file)) {}
+
+    Error writeLine(const QString& line) override
+    {
+        if (!file_->isOpen())
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("File chiuso"), file_->fileName());
+        QByteArray bytes = Cp1252::encode(line);
+        bytes.append("\r\n", 2);
+        if (file_->write(bytes) != bytes.size())
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
+                             file_->fileName());
+        return {};
+    }
+
+    Error close() override
+    {
+        if (!file_->isOpen())
+            return {};
+        const bool flushed = file_->flush();
+        file_->close();
+        if (!flushed || file_->error() != QFileDevice::NoError)
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
+                             file_->fileName());
+        return {};
+    }
+
+private:
+    std::unique_ptr<QFile> file_;
+};
+
+} // namespace
+
+bool QtTextFileSystem::fileExists(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() && info.isFile();
+}
+
+bool QtTextFileSystem::folderExists(const QString& path)
+{
+    return QFileInfo(path).isDir();
+}
+
+Error QtTextFileSystem::createFolder(const QString& path)
+{
+    if (QDir().mkdir(path))
+        return {};
+    return fileError(ErrorNumber::PathNotFound, QStringLiteral("Impossibile creare la cartella"),
+                     path);
+}
+
+Error QtTextFileSystem::removeFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return fileError(ErrorNumber::FileNotFound, QStringLiteral("Impossibile trovare il file"),
+                         path);
+    file.setPermissions(file.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser);
+    if (!file.remove())
+        return fileError(ErrorNumber::PermissionDenied, QStringLiteral("Autorizzazione negata"),
+                         path);
+    return {};
+}
+
+Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader>& reader)
+{
+    auto file = std::make_unique<QFile>(path);
+    if (QFileInfo(path).isDir() || !file->open(QIODevice::ReadOnly))
+        return openFailure(*file);
+    reader = std::make_unique<QtTextReader>(std::move(file));
+    return {};
+}
+
+Error QtTextFileSystem::openWrite(const QString& path, bool append,
+                                  std::unique_ptr<TextWriter>& writer)
+{
+    auto file = std::make_unique<QFile>(path);
+    const QIODevice::OpenMode mode =
+        QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate);
+    if (!file->open(mode))
+        return openFailure(*file);
+    writer = std::make_unique<QtTextWriter>(std::move(file));
+    return {};
+}

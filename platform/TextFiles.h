@@ -1,0 +1,58 @@
+#pragma once
+
+#include "errors/Error.h"
+
+#include <QString>
+#include <memory>
+
+// Sequential text files in the host's 8-bit code page. Lines read may end in CR LF, LF or a
+// lone CR, and the last one may have no end; lines written end in CR LF. Failures come back
+// as errors numbered as the host's file functions number them (53 file not found, 70
+// permission denied, 76 path not found, 57 device I/O).
+class TextReader
+{
+public:
+    virtual ~TextReader() = default;
+    virtual Error atEnd(bool& end) = 0;
+    virtual Error readLine(QString& line) = 0;
+};
+
+class TextWriter
+{
+public:
+    virtual ~TextWriter() = default;
+    virtual Error writeLine(const QString& line) = 0;
+    // Flushes and closes; later writes fail.
+    virtual Error close() = 0;
+};
+
+class TextFileSystem
+{
+public:
+    virtual ~TextFileSystem() = default;
+
+    virtual bool fileExists(const QString& path) = 0;
+    virtual bool folderExists(const QString& path) = 0;
+    virtual Error createFolder(const QString& path) = 0;
+    // Deletes even a read-only file.
+    virtual Error removeFile(const QString& path) = 0;
+    virtual Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) = 0;
+    // Creates or replaces the file, or appends to it (creating it when missing).
+    virtual Error openWrite(const QString& path, bool append,
+                            std::unique_ptr<TextWriter>& writer) = 0;
+
+    // Opens, appends one line and closes.
+    Error appendLine(const QString& path, const QString& line);
+};
+
+class QtTextFileSystem final : public TextFileSystem
+{
+public:
+    bool fileExists(const QString& path) override;
+    bool folderExists(const QString& path) override;
+    Error createFolder(const QString& path) override;
+    Error removeFile(const QString& path) override;
+    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override;
+    Error openWrite(const QString& path, bool append,
+                    std::unique_ptr<TextWriter>& writer) override;
+};

@@ -1,0 +1,107 @@
+#include "tests/support/Fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+MsgAnswer FakeDialogs::message(const QString& text, MsgIcon icon, const QString& title,
+                               MsgButtons buttons)
+{
+    shown.append({text, icon, title.isEmpty() ? defaultTitle() : title, buttons});
+    if (buttons == MsgButtons::Ok)
+        return MsgAnswer::Ok;
+    if (messageAnswers.empty())
+        return MsgAnswer::No;
+    const MsgAnswer answer = messageAnswers.front();
+    messageAnswers.pop_front();
+    return answer;
+}
+
+std::optional<QString> FakeDialogs::openFile(const QString& presetName, const QString& folder)
+{
+    openFileCalls.append({presetName, folder});
+    if (fileAnswers.empty())
+        return std::nullopt;
+    const bool chosen = fileAnswers.front().has_value();
+    const QString path = fileAnswers.front().value_or(QString());
+    fileAnswers.pop_front();
+    if (!chosen)
+        return std::nullopt;
+    return path;
+}
+
+QString FakeDialogs::pickFolder()
+{
+    ++pickFolderCalls;
+    if (folderAnswers.empty())
+        return QStringLiteral("xxx");
+    const QString answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
+}
+
+QStringList FakeDialogs::texts() const
+{
+    QStringList result;
+    for (const ShownMessage& m : shown)
+        result.append(m.text);
+    return result;
+}
+
+bool FakeDownloader::download(const QString& url, const QString& localFile)
+{
+    urls.append(url);
+    if (!content)
+        return false;
+    QFile file(localFile);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    return file.write(*content) == content->size();
+}
+
+void FakeView::setCaption(ViewLabel label, const QString& text)
+{
+    captions_[label] = text;
+    history_[label].append(text);
+}
+
+TestPlatform::TestPlatform()
+    : platform{QDir::toNativeSeparators(dir.path()), clock, dialogs, files, downloader, shell}
+{
+}
+
+void TestPlatform::writeFile(const QString& name, const QByteArray& bytes) const
+{
+    const QString full = path(name);
+    QDir().mkpath(QFileInfo(full).absolutePath());
+    QFile file(full);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+}
+
+QByteArray TestPlatform::readFile(const QString& name) const
+{
+    QFile file(path(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QStringList TestPlatform::logMessages() const
+{
+    const QString name = QStringLiteral("LOGS/Errore_") +
+                         clock.current.date().toString(QStringLiteral("yyyy_MM_dd")) +
+                         QStringLiteral(".txt");
+    const QByteArray bytes = readFile(name);
+    QStringList messages;
+    for (const QByteArray& line : bytes.split('\n')) {
+        QByteArray l = line;
+        if (l.endsWith('\r'))
+            l.chop(1);
+        if (l.isEmpty())
+            continue;
+        // "dd/MM/yyyy HH:mm:ss " is 20 characters.
+        messages.append(QString::fromLatin1(l.mid(20)));
+    }
+    return messages;
+}
