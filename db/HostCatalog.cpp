@@ -230,7 +230,9 @@ Error HostCatalog::reportProducts(std::vector<ReportProduct>& products)
         return e;
     products.reserve(rows.count());
     for (; !rows.eof(); rows.moveNext())
-        products.push_back({rows.text(QStringLiteral("CodiceTestata")), rows.text(QStringLiteral("Testata"))});
+        products.push_back({rows.text(QStringLiteral("CodiceTestata")),
+                            rows.text(QStringLiteral("Testata")),
+                            rows.value(QStringLiteral("CodiceTestata")).isNull()});
     return {};
 }
 

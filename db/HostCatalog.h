@@ -28,6 +28,7 @@ struct ReportProduct
 {
     QString code;         // CodiceTestata, Null as ""
     QString title;        // Testata, Null as ""
+    bool codeNull = false; // CodiceTestata is Null: it equals nothing, not even ""
 };
 
 // The named operations the run and the report perform on a host catalogue. All SQL lives
