@@ -48,7 +48,8 @@ double readNumber(const QString& text)
     if (!digits)
         return 0;
     if (exponent && !exponentDigits) {
-        while (!number.isEmpty() && (number.endsWith('E') || number.endsWith('+') || number.endsWith('-')))
+        while (!number.isEmpty() &&
+               (number.endsWith('E') || number.endsWith('+') || number.endsWith('-')))
             number.chop(1);
     }
     bool ok = false;

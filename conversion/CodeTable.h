@@ -30,9 +30,9 @@ QString normalisedCode(double number);
 struct Line
 {
     enum class Shape {
-        Complete,      // four TABs or more
-        NoColumnFour,  // exactly three TABs: columns 1 to 3 are there, column 4's cut fails
-        TooShort,      // fewer than three TABs: the old code is missing
+        Complete,     // four TABs or more
+        NoColumnFour, // exactly three TABs: columns 1 to 3 are there, column 4's cut fails
+        TooShort,     // fewer than three TABs: the old code is missing
     };
     Shape shape = Shape::TooShort;
     double newCode = 0;

@@ -88,12 +88,23 @@ void ConversionRun::execute()
         if (stageHook_)
             stageHook_(stage);
         switch (stage) {
-        case Stage::Acquire: stage = acquire(); break;
-        case Stage::FileChoice: stage = chooseFile(); break;
-        case Stage::Staging: stage = loadStaging(); break;
-        case Stage::Rewrite: stage = rewrite(); break;
-        case Stage::Reassign: stage = reassign(); break;
-        case Stage::Done: break;
+        case Stage::Acquire:
+            stage = acquire();
+            break;
+        case Stage::FileChoice:
+            stage = chooseFile();
+            break;
+        case Stage::Staging:
+            stage = loadStaging();
+            break;
+        case Stage::Rewrite:
+            stage = rewrite();
+            break;
+        case Stage::Reassign:
+            stage = reassign();
+            break;
+        case Stage::Done:
+            break;
         }
         if (fatal_.failed()) {
             // The trap was already spent on the way to the file choice.
@@ -316,7 +327,8 @@ ConversionRun::Stage ConversionRun::rewrite()
                         return Stage::Done;
                 } else {
                     ++modified;
-                    view_.setCaption(ViewLabel::LabelModificati, counter(modified, " - Modificati"));
+                    view_.setCaption(ViewLabel::LabelModificati,
+                                     counter(modified, " - Modificati"));
                 }
             }
             ++processed;

@@ -3,8 +3,7 @@
 namespace db {
 
 namespace {
-const QString kPrefix =
-    QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=");
+const QString kPrefix = QStringLiteral("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=");
 const QString kPassword = QStringLiteral(";Password=");
 const QString kCatalog = QStringLiteral(";Initial Catalog=");
 const QString kSource = QStringLiteral(";Data Source=");
@@ -49,7 +48,8 @@ ConnectionTarget parseConnectionString(const QString& s)
     if (userAt >= 0 && passwordAt > userAt)
         t.user = s.mid(userAt + 8, passwordAt - userAt - 8);
     if (passwordAt >= 0 && catalogAt > passwordAt)
-        t.password = s.mid(passwordAt + kPassword.size(), catalogAt - passwordAt - kPassword.size());
+        t.password =
+            s.mid(passwordAt + kPassword.size(), catalogAt - passwordAt - kPassword.size());
     if (catalogAt >= 0) {
         t.catalogue = s.mid(catalogAt + kCatalog.size(), sourceAt - catalogAt - kCatalog.size());
         // The host writes "Initial Catalog= NAME"; the blank is not part of the name.

@@ -131,6 +131,13 @@ Error Connection::open(const QString& connectionString)
         database.setDatabaseName(QUrl::fromLocalFile(file).toString() + QStringLiteral("?mode=rw"));
         if (!database.open())
             return sqlError(database.lastError(), true);
+        // SQLite reads the file only when first asked; a file that is no database must fail
+        // here, as a catalogue that cannot be opened does on SQL Server.
+        {
+            QSqlQuery probe(database);
+            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+                return sqlError(probe.lastError(), true);
+        }
         open_ = true;
         return {};
     }
@@ -246,8 +253,8 @@ Error Connection::catalogues(QStringList& names)
         return notOpen();
     if (target_.engine == Engine::Sqlite) {
         const QStringList files = QDir(target_.folder)
-                                      .entryList({QStringLiteral("*") + kSqliteSuffix},
-                                                 QDir::Files, QDir::Name);
+                                      .entryList({QStringLiteral("*") + kSqliteSuffix}, QDir::Files,
+                                                 QDir::Name | QDir::IgnoreCase);
         for (const QString& file : files)
             names.append(file.chopped(kSqliteSuffix.size()));
         return {};

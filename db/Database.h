@@ -68,7 +68,8 @@ public:
     void rollback();
 
     // The server's catalogue names in the server's order ("sp_databases"); on the embedded
-    // engine the folder's .sqlite files in name order.
+    // engine the folder's .sqlite files in name order, without regard to case as the server
+    // sorts them.
     Error catalogues(QStringList& names);
 
 private:

@@ -16,32 +16,40 @@ struct Mapping
 
 // SQL Server message numbers and what the OLE DB provider makes of them.
 constexpr Mapping kSqlServer[] = {
-    {102, CommandText},   {105, CommandText},   {156, CommandText},   {170, CommandText},
-    {2812, CommandText},  {207, UnknownObject}, {208, UnknownObject}, {4104, UnknownObject},
-    {241, ConversionFailed}, {242, ConversionFailed}, {245, ConversionFailed},
-    {257, ConversionFailed}, {295, ConversionFailed}, {8114, ConversionFailed},
-    {8115, ConversionFailed}, {2628, Truncation}, {8152, Truncation},
-    {515, ConstraintViolation}, {547, ConstraintViolation}, {2601, ConstraintViolation},
-    {2627, ConstraintViolation}, {18452, LoginFailed}, {18456, LoginFailed},
-    {18470, LoginFailed}, {18486, LoginFailed}, {18487, LoginFailed}, {18488, LoginFailed},
+    {102, CommandText},         {105, CommandText},          {156, CommandText},
+    {170, CommandText},         {2812, CommandText},         {207, UnknownObject},
+    {208, UnknownObject},       {4104, UnknownObject},       {241, ConversionFailed},
+    {242, ConversionFailed},    {245, ConversionFailed},     {257, ConversionFailed},
+    {295, ConversionFailed},    {8114, ConversionFailed},    {8115, ConversionFailed},
+    {2628, Truncation},         {8152, Truncation},          {515, ConstraintViolation},
+    {547, ConstraintViolation}, {2601, ConstraintViolation}, {2627, ConstraintViolation},
+    {18452, LoginFailed},       {18456, LoginFailed},        {18470, LoginFailed},
+    {18486, LoginFailed},       {18487, LoginFailed},        {18488, LoginFailed},
     {4060, Unreachable},
 };
 
-qint32 sqlServerNumber(const QString& nativeCode, bool opening)
+qint32 sqlServerNumber(const QString& nativeCode, const QString& text, bool opening)
 {
     // The driver may report several messages; the most specific one decides (a prepared
     // statement fails with 8180 "could not be prepared" next to the real cause).
     qint32 found = 0;
+    bool catalogueMissing = false;
     static const QRegularExpression digits(QStringLiteral("\\d+"));
     for (auto it = digits.globalMatch(nativeCode); it.hasNext();) {
         const int native = it.next().captured().toInt();
+        catalogueMissing = catalogueMissing || native == 4060;
         for (const Mapping& m : kSqlServer) {
             if (m.native == native && (found == 0 || found == CommandText))
                 found = m.number;
         }
     }
-    if (opening)
+    if (opening) {
+        // A catalogue that cannot be opened also fails the login (18456), and the driver may
+        // keep only the last message's number: the catalogue is what ADO reports.
+        if (catalogueMissing || text.contains(QStringLiteral("Cannot open database")))
+            return Unreachable;
         return found == LoginFailed ? LoginFailed : Unreachable;
+    }
     return found != 0 ? found : CommandText;
 }
 
@@ -70,7 +78,7 @@ qint32 sqliteNumber(const QString& nativeCode, const QString& text, bool opening
 qint32 mapErrorNumber(Engine engine, const QString& nativeCode, const QString& text, bool opening)
 {
     return engine == Engine::Sqlite ? sqliteNumber(nativeCode, text, opening)
-                                    : sqlServerNumber(nativeCode, opening);
+                                    : sqlServerNumber(nativeCode, text, opening);
 }
 
 } // namespace db

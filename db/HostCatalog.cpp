@@ -81,7 +81,8 @@ Error HostCatalog::stagingRowExists(const QString& oldCode, bool& exists)
     const bool numeric = key.typeId() != QMetaType::QString;
     const QString sql =
         numeric && sqlite()
-            ? QStringLiteral("SELECT * from CodiciCorvel where CAST(CodTestataVecchio AS INTEGER)=?")
+            ? QStringLiteral(
+                  "SELECT * from CodiciCorvel where CAST(CodTestataVecchio AS INTEGER)=?")
             : QStringLiteral("SELECT * from CodiciCorvel where CodTestataVecchio=?");
     Rows rows;
     if (Error e = c_.query(sql, {key}, rows, 1); e.failed())
@@ -108,7 +109,8 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
         return e;
     products.reserve(rows.count());
     for (; !rows.eof(); rows.moveNext())
-        products.push_back({rows.value(QStringLiteral("IDProd")), rows.text(QStringLiteral("CodiceTestata"))});
+        products.push_back(
+            {rows.value(QStringLiteral("IDProd")), rows.text(QStringLiteral("CodiceTestata"))});
     return {};
 }
 
@@ -161,7 +163,8 @@ Error HostCatalog::applyConversion(const Product& product, const StagingRow& row
                            {product.id, row.oldCode, row.newCode}, &affected);
     }
     if (!e.failed() && affected != 1)
-        e = {ErrorNumber::RowNotFound, QStringLiteral("La riga di CodiciCorvel non è più disponibile.")};
+        e = {ErrorNumber::RowNotFound,
+             QStringLiteral("La riga di CodiciCorvel non è più disponibile.")};
     if (e.failed()) {
         c_.rollback();
         return e;
@@ -173,7 +176,8 @@ Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
 {
     productIds.clear();
     Rows rows;
-    if (Error e = c_.query(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod<>0"), {}, rows);
+    if (Error e =
+            c_.query(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod<>0"), {}, rows);
         e.failed())
         return e;
     productIds.reserve(rows.count());
@@ -206,9 +210,9 @@ Error HostCatalog::distributorId(const QString& fieg, QString& id)
 Error HostCatalog::productIdForCode(qint32 code, qint32& id)
 {
     id = 0;
-    const QString sql = sqlite()
-                            ? QStringLiteral("SELECT * From Prodotti WHERE CAST(Codicetestata AS INTEGER) = ?")
-                            : QStringLiteral("SELECT * From Prodotti WHERE Codicetestata = ?");
+    const QString sql =
+        sqlite() ? QStringLiteral("SELECT * From Prodotti WHERE CAST(Codicetestata AS INTEGER) = ?")
+                 : QStringLiteral("SELECT * From Prodotti WHERE Codicetestata = ?");
     Rows rows;
     if (Error e = c_.query(sql, {code}, rows, 1); e.failed())
         return e;

@@ -11,23 +11,23 @@ namespace db {
 // A product of the host as the conversion reads it.
 struct Product
 {
-    QVariant id;          // IDProd
-    QString code;         // CodiceTestata, exactly as read
+    QVariant id;  // IDProd
+    QString code; // CodiceTestata, exactly as read
 };
 
 // A staging row not yet applied.
 struct StagingRow
 {
-    QString newCode;      // CodTestataNuovo
-    QString oldCode;      // CodTestataVecchio, exactly as read
-    QVariant rowId;       // the embedded engine's row identity
+    QString newCode; // CodTestataNuovo
+    QString oldCode; // CodTestataVecchio, exactly as read
+    QVariant rowId;  // the embedded engine's row identity
 };
 
 // A product as the missing-code report lists it.
 struct ReportProduct
 {
-    QString code;         // CodiceTestata, Null as ""
-    QString title;        // Testata, Null as ""
+    QString code;          // CodiceTestata, Null as ""
+    QString title;         // Testata, Null as ""
     bool codeNull = false; // CodiceTestata is Null: it equals nothing, not even ""
 };
 

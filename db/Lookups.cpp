@@ -29,7 +29,8 @@ Error DataBaseList(const QString& DBServerName, const QString& DBAdminUserName,
 {
     names.clear();
     Connection connection;
-    if (Error e = connection.open(FirstConnectionString(DBServerName, DBAdminUserName, DBAdminPassword));
+    if (Error e =
+            connection.open(FirstConnectionString(DBServerName, DBAdminUserName, DBAdminPassword));
         e.failed())
         return e;
     QStringList all;
@@ -37,7 +38,8 @@ Error DataBaseList(const QString& DBServerName, const QString& DBAdminUserName,
         return e;
     for (const QString& name : all) {
         const QString upper = name.toUpper();
-        if (matchesLike(upper, QStringLiteral("TELVOR*")) || matchesLike(upper, QStringLiteral("MIRKEL*")))
+        if (matchesLike(upper, QStringLiteral("TELVOR*")) ||
+            matchesLike(upper, QStringLiteral("MIRKEL*")))
             names.append(upper);
     }
     return {};

@@ -25,12 +25,12 @@ inline constexpr qint32 ObjectNotSet = 91;
 inline constexpr qint32 InvalidArgument = 5;
 
 // Data-access numbers, as the SQL Server OLE DB provider reports them.
-inline constexpr qint32 CommandText = -2147217900;        // 0x80040E14, passed over by the run
-inline constexpr qint32 UnknownObject = -2147217865;      // 0x80040E37
-inline constexpr qint32 ConversionFailed = -2147217913;   // 0x80040E07
-inline constexpr qint32 Truncation = -2147217833;         // 0x80040E57
+inline constexpr qint32 CommandText = -2147217900;         // 0x80040E14, passed over by the run
+inline constexpr qint32 UnknownObject = -2147217865;       // 0x80040E37
+inline constexpr qint32 ConversionFailed = -2147217913;    // 0x80040E07
+inline constexpr qint32 Truncation = -2147217833;          // 0x80040E57
 inline constexpr qint32 ConstraintViolation = -2147217873; // 0x80040E2F
-inline constexpr qint32 Unreachable = -2147467259;        // 0x80004005
-inline constexpr qint32 LoginFailed = -2147217843;        // 0x80040E4D
-inline constexpr qint32 RowNotFound = -2147217864;        // 0x80040E38
+inline constexpr qint32 Unreachable = -2147467259;         // 0x80004005
+inline constexpr qint32 LoginFailed = -2147217843;         // 0x80040E4D
+inline constexpr qint32 RowNotFound = -2147217864;         // 0x80040E38
 } // namespace ErrorNumber

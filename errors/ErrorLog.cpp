@@ -43,8 +43,8 @@ void ErrorLog::AppendErrorLog(const QString& message)
     const QDateTime now = clock_.now();
     if (!files_.folderExists(logFolder()) && files_.createFolder(logFolder()).failed())
         return;
-    const QString line = now.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) +
-                         QLatin1Char(' ') + message;
+    const QString line =
+        now.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + QLatin1Char(' ') + message;
     // Any failure here is dropped on purpose: see the class comment.
     files_.appendLine(logFileFor(now.date()), line);
 }

@@ -37,9 +37,13 @@ QString Cp1252::decode(QByteArrayView bytes)
 
 QByteArray Cp1252::encode(QStringView text)
 {
-    QByteArray bytes(text.size(), Qt::Uninitialized);
-    char* out = bytes.data();
-    for (QChar c : text)
-        *out++ = encodeOne(c.unicode());
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // A character beyond the BMP is one '?', not one for each half of its pair.
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        bytes.append(text[i].isSurrogate() ? '?' : encodeOne(text[i].unicode()));
+    }
     return bytes;
 }

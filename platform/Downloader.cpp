@@ -37,8 +37,8 @@ bool HttpDownloader::download(const QString& url, const QString& localFile)
     if (out.write(rest) != rest.size())
         writeFailed = true;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 &&
-                    !writeFailed;
+    const bool ok =
+        reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 && !writeFailed;
     reply->deleteLater();
     if (!ok) {
         out.cancelWriting();

@@ -27,8 +27,8 @@ Error openFailure(const QFile& file)
 {
     const QFileInfo info(file.fileName());
     if (!info.dir().exists())
-        return fileError(ErrorNumber::PathNotFound, QStringLiteral("Impossibile trovare il percorso"),
-                         file.fileName());
+        return fileError(ErrorNumber::PathNotFound,
+                         QStringLiteral("Impossibile trovare il percorso"), file.fileName());
     if (file.error() == QFileDevice::OpenError && !info.exists())
         return fileError(ErrorNumber::FileNotFound, QStringLiteral("Impossibile trovare il file"),
                          file.fileName());
@@ -115,7 +115,8 @@ public:
     Error writeLine(const QString& line) override
     {
         if (!file_->isOpen())
-            return fileError(ErrorNumber::DeviceIo, QStringLiteral("File chiuso"), file_->fileName());
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("File chiuso"),
+                             file_->fileName());
         QByteArray bytes = Cp1252::encode(line);
         bytes.append("\r\n", 2);
         if (file_->write(bytes) != bytes.size())

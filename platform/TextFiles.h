@@ -53,6 +53,5 @@ public:
     Error createFolder(const QString& path) override;
     Error removeFile(const QString& path) override;
     Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override;
-    Error openWrite(const QString& path, bool append,
-                    std::unique_ptr<TextWriter>& writer) override;
+    Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
 };

@@ -105,12 +105,14 @@ QStringList snapshot(const QString& file)
 {
     QStringList lines;
     for (const QVariantList& r :
-         select(file, QStringLiteral("SELECT IDProd, CodiceTestata, IDDL FROM Prodotti ORDER BY IDProd")))
-        lines.append(QStringLiteral("P %1|%2|%3").arg(r[0].toString(), r[1].toString(), r[2].toString()));
-    for (const QVariantList& r : select(file, QStringLiteral(
-                                                  "SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, "
-                                                  "Titolo, Modificato FROM CodiciCorvel ORDER BY "
-                                                  "CodTestataVecchio, CodTestataNuovo, IdProdMod")))
+         select(file,
+                QStringLiteral("SELECT IDProd, CodiceTestata, IDDL FROM Prodotti ORDER BY IDProd")))
+        lines.append(
+            QStringLiteral("P %1|%2|%3").arg(r[0].toString(), r[1].toString(), r[2].toString()));
+    for (const QVariantList& r :
+         select(file, QStringLiteral("SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, "
+                                     "Titolo, Modificato FROM CodiciCorvel ORDER BY "
+                                     "CodTestataVecchio, CodTestataNuovo, IdProdMod")))
         lines.append(QStringLiteral("S %1|%2|%3|%4|%5")
                          .arg(r[0].toString(), r[1].toString(), r[2].toString(), r[3].toString(),
                               r[4].toString()));

@@ -28,8 +28,8 @@ struct ProductRow
 QList<Subject> standardSubjects();
 
 // Creates or replaces the catalogue file. Returns its path, or "" on failure.
-QString createCatalogue(const QString& folder, const QString& name,
-                        const QList<Subject>& subjects, const QList<ProductRow>& products);
+QString createCatalogue(const QString& folder, const QString& name, const QList<Subject>& subjects,
+                        const QList<ProductRow>& products);
 
 // Runs a query on a catalogue file and returns its rows.
 QList<QVariantList> select(const QString& file, const QString& sql);

@@ -1,0 +1,122 @@
+#include "conversion/CodeTable.h"
+
+#include <QTest>
+
+using CodeTable::Line;
+
+class CodeTableTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readNumber_data();
+    void readNumber();
+    void normalisedCode_data();
+    void normalisedCode();
+    void parseLine_data();
+    void parseLine();
+    void blankLinesAndTitles();
+};
+
+void CodeTableTest::readNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("plain") << "678" << 678.0;
+    QTest::newRow("leading zeros vanish") << "0678" << 678.0;
+    QTest::newRow("blanks inside are ignored") << " 12 34 " << 1234.0;
+    QTest::newRow("tabs and line feeds ignored") << "1\t2\n3" << 123.0;
+    QTest::newRow("stops at a letter") << "12ab34" << 12.0;
+    QTest::newRow("no digits reads 0") << "abc" << 0.0;
+    QTest::newRow("empty") << "" << 0.0;
+    QTest::newRow("sign") << "-5" << -5.0;
+    QTest::newRow("plus sign") << "+7" << 7.0;
+    QTest::newRow("second sign stops") << "+-7" << 0.0;
+    QTest::newRow("decimal") << "1.5" << 1.5;
+    QTest::newRow("second point stops") << "1.5.3" << 1.5;
+    QTest::newRow("exponent") << "12E3" << 12000.0;
+    QTest::newRow("D exponent as the host reads it") << "2d2" << 200.0;
+    QTest::newRow("dangling exponent") << "5E" << 5.0;
+    QTest::newRow("exponent sign without digits") << "5E-" << 5.0;
+    QTest::newRow("carriage return stops") << "12\r3" << 12.0;
+}
+
+void CodeTableTest::readNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(double, expected);
+    QCOMPARE(CodeTable::readNumber(text), expected);
+}
+
+void CodeTableTest::normalisedCode_data()
+{
+    QTest::addColumn<double>("number");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("short code padded") << 678.0 << "000000678";
+    QTest::newRow("zero") << 0.0 << "000000000";
+    QTest::newRow("nine digits unchanged") << 123456789.0 << "123456789";
+    QTest::newRow("longer keeps last nine") << 1234567890123.0 << "567890123";
+    QTest::newRow("negative keeps its sign") << -5.0 << "0000000-5";
+    QTest::newRow("fraction") << 1.5 << "0000001.5";
+}
+
+void CodeTableTest::normalisedCode()
+{
+    QFETCH(double, number);
+    QFETCH(QString, expected);
+    QCOMPARE(CodeTable::normalisedCode(number), expected);
+}
+
+void CodeTableTest::parseLine_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("shape");
+    QTest::addColumn<double>("newCode");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<double>("oldCode");
+    const int complete = int(Line::Shape::Complete);
+    const int noFour = int(Line::Shape::NoColumnFour);
+    const int tooShort = int(Line::Shape::TooShort);
+    QTest::newRow("four TABs") << "12345\tgiornale d'esempio\t678\t1\t" << complete << 12345.0
+                               << "giornale d'esempio" << 678.0;
+    QTest::newRow("extra columns ignored") << "1\tA\t2\t3\tx\ty" << complete << 1.0 << "A" << 2.0;
+    QTest::newRow("title blanks trimmed")
+        << "1\t  A B  \t2\t3\t" << complete << 1.0 << "A B" << 2.0;
+    QTest::newRow("three TABs") << "1\tA\t0678\t3" << noFour << 1.0 << "A" << 678.0;
+    QTest::newRow("TABs only") << "\t\t\t\t" << complete << 0.0 << "" << 0.0;
+    QTest::newRow("two TABs") << "1\tA\t2" << tooShort << 0.0 << "" << 0.0;
+    QTest::newRow("no TAB") << "12345 giornale 678" << tooShort << 0.0 << "" << 0.0;
+    QTest::newRow("SQL-looking title kept as text")
+        << "5\t'); DROP TABLE Prodotti;--\t1 OR 1=1\t0\t" << complete << 5.0
+        << "'); DROP TABLE Prodotti;--" << 1.0;
+}
+
+void CodeTableTest::parseLine()
+{
+    QFETCH(QString, line);
+    QFETCH(int, shape);
+    QFETCH(double, newCode);
+    QFETCH(QString, title);
+    QFETCH(double, oldCode);
+    const Line parsed = CodeTable::parseLine(line);
+    QCOMPARE(int(parsed.shape), shape);
+    if (parsed.shape == Line::Shape::TooShort)
+        return;
+    QCOMPARE(parsed.newCode, newCode);
+    QCOMPARE(parsed.title, title);
+    QCOMPARE(parsed.oldCode, oldCode);
+}
+
+void CodeTableTest::blankLinesAndTitles()
+{
+    QVERIFY(CodeTable::isBlankLine(QString()));
+    QVERIFY(CodeTable::isBlankLine(QStringLiteral("    ")));
+    QVERIFY(!CodeTable::isBlankLine(QStringLiteral("\t")));
+    QVERIFY(!CodeTable::isBlankLine(QStringLiteral(" x ")));
+    QCOMPARE(CodeTable::stagedTitle(QStringLiteral(" giornale d'esempio ")),
+             QStringLiteral("GIORNALE D'ESEMPIO"));
+    QCOMPARE(CodeTable::stagedTitle(QStringLiteral("\tcittà ")), QStringLiteral("\tCITTÀ"));
+}
+
+QTEST_APPLESS_MAIN(CodeTableTest)
+#include "CodeTableTest.moc"

@@ -1,0 +1,744 @@
+#include "conversion/ConversionRun.h"
+#include "db/Database.h"
+#include "errors/ErrorLog.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/HostFixture.h"
+
+#include <QDir>
+#include <QTest>
+
+using fixture::ProductRow;
+using Stage = ConversionRun::Stage;
+
+namespace {
+
+const QString kTable = QStringLiteral("TabellaCodiciVarno.txt");
+
+// A program folder with a host catalogue MIRKEL2012 in its own folder, and a run to drive.
+class RunFixture
+{
+public:
+    explicit RunFixture(const QList<ProductRow>& products,
+                        const QList<fixture::Subject>& subjects = fixture::standardSubjects())
+        : log(tp.platform.programFolder, tp.clock, tp.files)
+    {
+        const QString folder = tp.path(QStringLiteral("db"));
+        QDir().mkpath(folder);
+        config.DBServerName = QStringLiteral("sqlite:") + folder;
+        config.DBUsername = QStringLiteral("sa");
+        config.DBPassword = QStringLiteral("secret");
+        catalogue =
+            fixture::createCatalogue(folder, QStringLiteral("Mirkel2012"), subjects, products);
+    }
+
+    void table(const QByteArray& bytes) { tp.writeFile(kTable, bytes); }
+
+    void run(std::function<void(Stage)> hook = {})
+    {
+        ConversionRun r(tp.platform, log, config, view, TabellaCodiciFile);
+        r.setStageHook(std::move(hook));
+        r.execute();
+    }
+
+    // "IDProd|CodiceTestata|IDDL" of one product.
+    QString product(int id) const
+    {
+        const auto rows = fixture::select(
+            catalogue,
+            QStringLiteral("SELECT IDProd, CodiceTestata, IDDL FROM Prodotti WHERE IDProd=%1")
+                .arg(id));
+        if (rows.isEmpty())
+            return {};
+        return rows[0][0].toString() + '|' + rows[0][1].toString() + '|' + rows[0][2].toString();
+    }
+
+    // "IdProdMod|CodTestataNuovo|CodTestataVecchio|Titolo|Modificato", in insertion order.
+    QStringList staging() const
+    {
+        QStringList lines;
+        for (const QVariantList& r : fixture::select(
+                 catalogue, QStringLiteral("SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, "
+                                           "Titolo, Modificato FROM CodiciCorvel ORDER BY rowid")))
+            lines.append(r[0].toString() + '|' + r[1].toString() + '|' + r[2].toString() + '|' +
+                         r[3].toString() + '|' + r[4].toString());
+        return lines;
+    }
+
+    QStringList logLines() const { return tp.logMessages(); }
+
+    TestPlatform tp;
+    ErrorLog log;
+    HostConfig config;
+    FakeView view;
+    QString TabellaCodiciFile;
+    QString catalogue;
+};
+
+QList<ProductRow> standardProducts()
+{
+    return {
+        {1, QStringLiteral("678"), QStringLiteral("Giornale uno"), 12},
+        {2, QStringLiteral("1001"), QStringLiteral("Rivista due"), 12},
+        {3, QStringLiteral("555"), QStringLiteral("Non in tabella"), 12},
+        {4, QStringLiteral("678"), QStringLiteral("Altro distributore"), 34},
+        {5, QStringLiteral("1001"), QStringLiteral("Non in rivendita"), 12, 0},
+    };
+}
+
+QByteArray standardTable()
+{
+    return "900678\tgiornale uno\t0678\t1\t\r\n"
+           "901001\trivista due\t1001\t1\t\r\n"
+           "907777\tsenza prodotto\t7777\t1\t\r\n";
+}
+
+// Fails the data layer from the moment a stage begins: every operation whose name is in ops
+// (all when empty) after skipping `skip` of them.
+struct FaultPlan
+{
+    Stage stage;
+    Error error;
+    int skip = 0;
+    QList<QByteArray> ops;
+    int limit = -1; // how many to fail; -1 all
+    bool armed = false;
+
+    std::function<void(Stage)> hook()
+    {
+        return [this](Stage s) {
+            if (s == Stage::Done) {
+                db::setFaultHook({});
+                return;
+            }
+            if (s != stage || armed)
+                return;
+            armed = true;
+            auto seen = std::make_shared<int>(0);
+            auto failedSoFar = std::make_shared<int>(0);
+            db::setFaultHook([this, seen, failedSoFar](const char* op) -> Error {
+                if (!ops.isEmpty() && !ops.contains(QByteArray(op)))
+                    return {};
+                if ((*seen)++ < skip)
+                    return {};
+                if (limit >= 0 && *failedSoFar >= limit)
+                    return {};
+                ++*failedSoFar;
+                return error;
+            });
+        };
+    }
+};
+
+} // namespace
+
+class ConversionRunTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { db::setFaultHook({}); }
+
+    void admission_data();
+    void admission();
+    void noDistributorOptionKeepsButtonEnabled();
+    void eitherOptionDoesTheSameWork();
+
+    void localCopyIsUsedWithoutDownload();
+    void downloadSuccessGoesOn();
+    void downloadFailureOffersTheFileDialog();
+    void fileChoiceEndings_data();
+    void fileChoiceEndings();
+    void connectionFailureEndsTheRunUsable();
+
+    void stagingRules();
+    void stagingTwiceInsertsNothingAndKeepsRows();
+    void overlongTitleIsLoggedAndSkipped();
+    void shortLinesAreSkippedWithOneLogLineEach();
+
+    void completedRun();
+    void firstProductOfAnOldCodeWins();
+    void appliedProductsAreSkippedAndMoved();
+    void noDistributor069();
+    void noDistributor211LeavesDistributorsAlone();
+    void emptyDistributor069();
+
+    void trapFileNotFoundAndObjectNotSet_data();
+    void trapFileNotFoundAndObjectNotSet();
+    void trapRejectedCommandIsSilent();
+    void trapOtherErrorsAreLoggedOnce();
+    void secondErrorAfterDiversionEndsTheRun();
+    void failedApplyChangesNeither();
+    void failedLookupEndsThePass();
+
+    void rerunAfterInterruptionReachesTheSameEnd_data();
+    void rerunAfterInterruptionReachesTheSameEnd();
+};
+
+void ConversionRunTest::admission_data()
+{
+    QTest::addColumn<QDate>("today");
+    QTest::addColumn<bool>("admitted");
+    QTest::newRow("day before the window") << QDate(2012, 12, 5) << false;
+    QTest::newRow("first day") << QDate(2012, 12, 6) << true;
+    QTest::newRow("last day") << QDate(2013, 1, 5) << true;
+    QTest::newRow("day after the window") << QDate(2013, 1, 6) << false;
+}
+
+void ConversionRunTest::admission()
+{
+    QFETCH(QDate, today);
+    QFETCH(bool, admitted);
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    f.tp.clock.setToday(today);
+    f.run();
+    if (admitted) {
+        QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+        return;
+    }
+    QCOMPARE(f.tp.dialogs.shown.size(), 1);
+    const ShownMessage& m = f.tp.dialogs.shown[0];
+    QCOMPARE(m.text,
+             QStringLiteral(
+                 "Procedura attivabile solo dopo il cambio gestionale fissata per il 06/12/2012"));
+    QCOMPARE(m.icon, MsgIcon::Exclamation);
+    QCOMPARE(m.title, QStringLiteral("Aggiornamento Codici Titoli"));
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(f.view.windowEnabled);
+    QCOMPARE(f.view.unloads, 0);
+    QVERIFY(f.staging().isEmpty());
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+}
+
+void ConversionRunTest::noDistributorOptionKeepsButtonEnabled()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    f.view.options[0] = f.view.options[1] = false;
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(),
+             QStringList{QStringLiteral(
+                 "Che stai facendo??? Scegli un distributore, non sbagliare!!!!!!!!!!!")});
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::None);
+    QCOMPARE(f.tp.dialogs.shown[0].title, Dialogs::defaultTitle());
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(f.view.windowEnabled);
+    QCOMPARE(f.view.unloads, 0);
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+}
+
+void ConversionRunTest::eitherOptionDoesTheSameWork()
+{
+    RunFixture first(standardProducts());
+    first.table(standardTable());
+    first.run();
+    RunFixture second(standardProducts());
+    second.table(standardTable());
+    second.view.options[0] = false;
+    second.view.options[1] = true;
+    second.run();
+    QCOMPARE(fixture::snapshot(second.catalogue), fixture::snapshot(first.catalogue));
+    QCOMPARE(second.tp.dialogs.texts(), first.tp.dialogs.texts());
+}
+
+void ConversionRunTest::localCopyIsUsedWithoutDownload()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    f.run();
+    QVERIFY(f.tp.downloader.urls.isEmpty());
+    QCOMPARE(f.TabellaCodiciFile, f.tp.path(kTable));
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::downloadSuccessGoesOn()
+{
+    RunFixture f(standardProducts());
+    f.tp.downloader.content = standardTable();
+    f.run();
+    QCOMPARE(f.tp.downloader.urls, QStringList{ConversionRun::downloadUrl()});
+    QVERIFY(ConversionRun::downloadUrl().endsWith(
+        QStringLiteral("/download/TabellaCodici/TabellaCodiciVarno.txt")));
+    QCOMPARE(f.tp.dialogs.texts(), (QStringList{QStringLiteral("Download completato con successo"),
+                                                QStringLiteral("Procedura Completata")}));
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Information);
+    QCOMPARE(f.tp.dialogs.shown[0].title, Dialogs::defaultTitle());
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+}
+
+void ConversionRunTest::downloadFailureOffersTheFileDialog()
+{
+    RunFixture f(standardProducts());
+    f.tp.writeFile(QStringLiteral("elsewhere/codici.txt"), standardTable());
+    f.tp.dialogs.fileAnswers.push_back(f.tp.path(QStringLiteral("elsewhere/codici.txt")));
+    f.run();
+    QCOMPARE(f.tp.dialogs.shown[0].text,
+             QStringLiteral("Errore durante il download il file per la conversione puo' non essere "
+                            "ancora disponibile!"));
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+    QCOMPARE(f.tp.dialogs.openFileCalls.size(), 1);
+    QCOMPARE(f.tp.dialogs.openFileCalls[0].presetName, kTable);
+    QCOMPARE(f.tp.dialogs.openFileCalls[0].folder, f.tp.platform.programFolder);
+    QCOMPARE(f.TabellaCodiciFile, f.tp.path(QStringLiteral("elsewhere/codici.txt")));
+    QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
+    QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+}
+
+void ConversionRunTest::fileChoiceEndings_data()
+{
+    QTest::addColumn<int>("answer"); // 0 cancel, 1 "*.txt", 2 a path that does not exist
+    QTest::newRow("cancelled dialog") << 0;
+    QTest::newRow("no file chosen") << 1;
+    QTest::newRow("missing file") << 2;
+}
+
+void ConversionRunTest::fileChoiceEndings()
+{
+    QFETCH(int, answer);
+    RunFixture f(standardProducts());
+    if (answer == 1)
+        f.tp.dialogs.fileAnswers.push_back(QStringLiteral("*.txt"));
+    else if (answer == 2)
+        f.tp.dialogs.fileAnswers.push_back(f.tp.path(QStringLiteral("nowhere.txt")));
+    f.run();
+    if (answer == 2) {
+        // X4: the window closes.
+        QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("FILE NON TROVATO"));
+        QVERIFY(f.view.command1Enabled);
+        QVERIFY(!f.view.windowEnabled);
+        QCOMPARE(f.view.unloads, 1);
+        QVERIFY(fixture::exec(f.catalogue, QStringLiteral("SELECT * FROM CodiciCorvel")));
+    } else {
+        // X3: the window stays usable.
+        QCOMPARE(f.tp.dialogs.texts().last(),
+                 QStringLiteral(" Percorso file TabellaCodici non Trovata!"));
+        QCOMPARE(f.tp.dialogs.shown.last().icon, MsgIcon::None);
+        QVERIFY(f.view.command1Enabled);
+        QVERIFY(f.view.windowEnabled);
+        QVERIFY(f.view.closeEnabled);
+        QCOMPARE(f.view.unloads, 0);
+    }
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+}
+
+void ConversionRunTest::connectionFailureEndsTheRunUsable()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    f.view.catalogueText = QStringLiteral("MIRKEL1999");
+    f.run();
+    QCOMPARE(f.tp.dialogs.shown.size(), 1);
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+    QVERIFY(f.tp.dialogs.shown[0].text.contains(QStringLiteral("MIRKEL1999")));
+    QVERIFY(!f.tp.dialogs.shown[0].text.contains(QStringLiteral("secret")));
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(f.view.windowEnabled);
+    QCOMPARE(f.view.unloads, 0);
+    const QStringList log = f.logLines();
+    QCOMPARE(log.size(), 1);
+    QVERIFY(log[0].startsWith(QStringLiteral("ERROR:\tErrore numero: -2147467259 Descrizione: ")));
+    QVERIFY(log[0].endsWith(QStringLiteral(" Sorgente:CMDiNVERTI ")));
+    QVERIFY(!QFileInfo::exists(f.tp.path(QStringLiteral("db/MIRKEL1999.sqlite"))));
+}
+
+void ConversionRunTest::stagingRules()
+{
+    RunFixture f({});
+    f.table("1\tprimo\t0678\t1\t\r\n"
+            "2\tduplicato nello stesso file\t000678\t1\t\r\n"
+            "\r\n"
+            "     \r\n"
+            "1234567890123\tcodici lunghi\t9876543210987\t1\t\n"
+            "3\t  giornale d'esempio  \tabc\t1\t\r"
+            "4\t'); DROP TABLE Prodotti;--\t1 OR 1=1\t0\t");
+    f.run();
+    QCOMPARE(f.staging(), (QStringList{
+                              QStringLiteral("0|000000001|000000678|PRIMO|0"),
+                              QStringLiteral("0|567890123|543210987|CODICI LUNGHI|0"),
+                              QStringLiteral("0|000000003|000000000|GIORNALE D'ESEMPIO|0"),
+                              QStringLiteral("0|000000004|000000001|'); DROP TABLE PRODOTTI;--|0"),
+                          }));
+    // Blank lines are not counted; the duplicate is.
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).first(), QStringLiteral("1 - Elaborati"));
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("5 - Elaborati"));
+    QVERIFY(!f.view.labelVisible(ViewLabel::Label7));
+    QVERIFY(f.view.labelVisible(ViewLabel::Label6));
+    QVERIFY(f.logLines().isEmpty());
+    QVERIFY(fixture::exec(f.catalogue, QStringLiteral("SELECT * FROM Prodotti")));
+}
+
+void ConversionRunTest::stagingTwiceInsertsNothingAndKeepsRows()
+{
+    RunFixture f({});
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral(
+            "INSERT INTO CodiciCorvel VALUES (77,'000000999','000000678','VECCHIO',1)")));
+    f.table(standardTable());
+    f.run();
+    const QStringList afterFirst = f.staging();
+    QCOMPARE(afterFirst.first(), QStringLiteral("77|000000999|000000678|VECCHIO|1"));
+    QCOMPARE(afterFirst.size(), 3);
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("3 - Elaborati"));
+
+    f.tp.dialogs.shown.clear();
+    f.run();
+    QCOMPARE(f.staging(), afterFirst);
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::overlongTitleIsLoggedAndSkipped()
+{
+    RunFixture f({});
+    f.table("1\t" + QByteArray(51, 'x') +
+            "\t10\t1\t\r\n"
+            "2\t" +
+            QByteArray(50, 'y') + "\t20\t1\t\r\n");
+    f.run();
+    QCOMPARE(f.staging(), QStringList{QStringLiteral("0|000000002|000000020|") + QString(50, 'Y') +
+                                      QStringLiteral("|0")});
+    const QStringList log = f.logLines();
+    QCOMPARE(log.size(), 1);
+    QVERIFY(log[0].startsWith(QStringLiteral("ERROR:\tErrore numero: -2147217833 Descrizione: ")));
+    QVERIFY(log[0].endsWith(QStringLiteral("Sorgente:CMDiNVERTI ")));
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("2 - Elaborati"));
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::shortLinesAreSkippedWithOneLogLineEach()
+{
+    RunFixture f({});
+    f.table("1\tbuona\t10\t1\t\r\n"
+            "2\tcorta\t20\r\n"      // two TABs: no old code
+            "3\ttre tab\t30\t1\r\n" // three TABs: staged
+            "senza tab\r\n");
+    f.run();
+    QCOMPARE(f.staging(), (QStringList{QStringLiteral("0|000000001|000000010|BUONA|0"),
+                                       QStringLiteral("0|000000003|000000030|TRE TAB|0")}));
+    const QStringList log = f.logLines();
+    QCOMPARE(log.size(), 3);
+    for (const QString& line : log)
+        QVERIFY(line.startsWith(QStringLiteral("ERROR:\tErrore numero: 5 Descrizione: ")));
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("2 - Elaborati"));
+}
+
+void ConversionRunTest::completedRun()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    QStringList labelsAtReassign;
+    int progressAtReassign = -1, maximumAtReassign = -1;
+    f.run([&](Stage s) {
+        if (s == Stage::Reassign) {
+            labelsAtReassign = {f.view.caption(ViewLabel::LabelFatti),
+                                f.view.caption(ViewLabel::LabelModificati),
+                                f.view.caption(ViewLabel::Label6)};
+            progressAtReassign = f.view.progressValue;
+            maximumAtReassign = f.view.progressMaximum;
+        }
+    });
+    // Products of 069 with inforiv=1 in code order: 1001 (id 2), 555 (id 3), 678 (id 1).
+    QCOMPARE(labelsAtReassign,
+             (QStringList{QStringLiteral("3 - Elaborati"), QStringLiteral("2 - Modificati"),
+                          QStringLiteral(" Aggiornamento Codici Titoli")}));
+    QCOMPARE(maximumAtReassign, 3);
+    QCOMPARE(progressAtReassign, 3);
+    QCOMPARE(f.view.history(ViewLabel::LabelModificati),
+             (QStringList{QStringLiteral("1 - Modificati"), QStringLiteral("2 - Modificati")}));
+
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+    QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+    QCOMPARE(f.product(3), QStringLiteral("3|555|12"));
+    QCOMPARE(f.product(4), QStringLiteral("4|678|34"));
+    QCOMPARE(f.product(5), QStringLiteral("5|1001|12"));
+    QCOMPARE(f.staging(), (QStringList{QStringLiteral("1|000900678|000000678|GIORNALE UNO|1"),
+                                       QStringLiteral("2|000901001|000001001|RIVISTA DUE|1"),
+                                       QStringLiteral("0|000907777|000007777|SENZA PRODOTTO|0")}));
+
+    // X6.
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::None);
+    QCOMPARE(f.view.caption(ViewLabel::Label6), QStringLiteral(" Modifica codice DL Titoli Varno"));
+    QCOMPARE(f.view.progressMaximum, 2);
+    QCOMPARE(f.view.progressValue, 2);
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(!f.view.windowEnabled);
+    QCOMPARE(f.view.unloads, 1);
+    QVERIFY(f.logLines().isEmpty());
+}
+
+void ConversionRunTest::firstProductOfAnOldCodeWins()
+{
+    // "0678" sorts before "678": product 7 is reached first and takes the code.
+    RunFixture f({{6, QStringLiteral("678"), QStringLiteral("a"), 12},
+                  {7, QStringLiteral("0678"), QStringLiteral("b"), 12},
+                  {8, QStringLiteral("ABC"), QStringLiteral("non numerico"), 12},
+                  {9, QStringLiteral("1001 "), QStringLiteral("con blank"), 12}});
+    f.table(standardTable());
+    f.run();
+    QCOMPARE(f.product(7), QStringLiteral("7|000900678|34"));
+    QCOMPARE(f.product(6), QStringLiteral("6|678|12"));
+    QCOMPARE(f.product(8), QStringLiteral("8|ABC|12"));
+    QCOMPARE(f.product(9), QStringLiteral("9|000901001|34"));
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("4 - Elaborati"));
+    QCOMPARE(f.view.history(ViewLabel::LabelModificati).last(), QStringLiteral("2 - Modificati"));
+    QVERIFY(f.logLines().isEmpty());
+}
+
+void ConversionRunTest::appliedProductsAreSkippedAndMoved()
+{
+    // Product 1 was converted by an interrupted run but not yet moved; product 40 was deleted
+    // after its conversion.
+    RunFixture f({{1, QStringLiteral("000900678"), QStringLiteral("gia convertito"), 12},
+                  {2, QStringLiteral("1001"), QStringLiteral("da convertire"), 12}});
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral(
+            "INSERT INTO CodiciCorvel VALUES (1,'000900678','000000678','GIORNALE UNO',1),"
+            "(40,'000900555','000000555','CANCELLATO',1)")));
+    f.table(standardTable());
+    QStringList atReassign;
+    f.run([&](Stage s) {
+        if (s == Stage::Reassign)
+            atReassign = {f.view.caption(ViewLabel::LabelFatti),
+                          QString::number(f.view.progressValue)};
+    });
+    QCOMPARE(atReassign, (QStringList{QStringLiteral("1 - Elaborati"), QStringLiteral("2")}));
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+    QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+    QCOMPARE(f.view.progressMaximum, 3);
+    QCOMPARE(f.view.progressValue, 3);
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QVERIFY(f.logLines().isEmpty());
+}
+
+void ConversionRunTest::noDistributor069()
+{
+    RunFixture f(standardProducts(), {{34, QStringLiteral("DL"), QStringLiteral("211")}});
+    f.table(standardTable());
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(), (QStringList{QStringLiteral("Codice Fieg 069 non trovato!"),
+                                                QStringLiteral("Procedura Terminata")}));
+    QCOMPARE(f.view.caption(ViewLabel::Label6), QStringLiteral(" Aggiornamento Codici Titoli"));
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(!f.view.windowEnabled);
+    QCOMPARE(f.view.unloads, 1);
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QCOMPARE(f.staging().size(), 3); // the load happened before the look-up
+}
+
+void ConversionRunTest::noDistributor211LeavesDistributorsAlone()
+{
+    RunFixture f(standardProducts(), {{12, QStringLiteral("DL"), QStringLiteral("069")}});
+    f.table(standardTable());
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(), (QStringList{QStringLiteral("Codice Fieg 211 non trovato!"),
+                                                QStringLiteral("Procedura Terminata")}));
+    QCOMPARE(f.view.unloads, 1);
+    QVERIFY(!f.view.windowEnabled);
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|12"));
+    QCOMPARE(f.product(2), QStringLiteral("2|000901001|12"));
+
+    // Once the distributor exists, the next run moves what was converted.
+    QVERIFY(
+        fixture::exec(f.catalogue, QStringLiteral("INSERT INTO Soggetti VALUES (34,'DL','211')")));
+    f.run();
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+    QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+}
+
+void ConversionRunTest::emptyDistributor069()
+{
+    RunFixture f({{4, QStringLiteral("678"), QStringLiteral("altro"), 34}});
+    f.table(standardTable());
+    int maximum = -1, value = -1;
+    f.run([&](Stage s) {
+        if (s == Stage::Reassign) {
+            maximum = f.view.progressMaximum;
+            value = f.view.progressValue;
+        }
+    });
+    QCOMPARE(maximum, 0);
+    QCOMPARE(value, 0);
+    // The load's count stays; the modified label keeps its design caption.
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti),
+             (QStringList{QStringLiteral("1 - Elaborati"), QStringLiteral("2 - Elaborati"),
+                          QStringLiteral("3 - Elaborati")}));
+    QVERIFY(f.view.history(ViewLabel::LabelModificati).isEmpty());
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::trapFileNotFoundAndObjectNotSet_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QStringList>("messagesBeforeDialog");
+    QTest::newRow("file not found")
+        << 53 << QStringList{QStringLiteral("Impossibile trovare il file")};
+    QTest::newRow("object not set") << 91 << QStringList{};
+}
+
+void ConversionRunTest::trapFileNotFoundAndObjectNotSet()
+{
+    QFETCH(int, number);
+    QFETCH(QStringList, messagesBeforeDialog);
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    f.tp.dialogs.fileAnswers.push_back(f.tp.path(kTable));
+    // The first look-up of the load fails once.
+    FaultPlan plan{Stage::Staging, {number, QStringLiteral("guasto")}, 0, {"query"}, 1};
+    f.run(plan.hook());
+    QCOMPARE(f.tp.dialogs.openFileCalls.size(), 1);
+    QCOMPARE(f.tp.dialogs.texts(),
+             messagesBeforeDialog + QStringList{QStringLiteral("Procedura Completata")});
+    QVERIFY(f.logLines().isEmpty());
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+}
+
+void ConversionRunTest::trapRejectedCommandIsSilent()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // The embedded engine creates the staging table in three statements; the first insert
+    // follows them.
+    FaultPlan plan{Stage::Staging,
+                   {ErrorNumber::CommandText, QStringLiteral("Incorrect syntax")},
+                   3,
+                   {"execute"},
+                   1};
+    f.run(plan.hook());
+    QVERIFY(f.logLines().isEmpty());
+    QCOMPARE(f.staging().size(), 2);
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::trapOtherErrorsAreLoggedOnce()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // The second and third inserts of the load fail (three statements create the table).
+    FaultPlan plan{
+        Stage::Staging, {-2147217871, QStringLiteral("Timeout scaduto")}, 4, {"execute"}, 2};
+    f.run(plan.hook());
+    QCOMPARE(f.logLines(),
+             QStringList(2, QStringLiteral("ERROR:\tErrore numero: -2147217871 Descrizione: "
+                                           "Timeout scaduto Sorgente:CMDiNVERTI ")));
+    QCOMPARE(f.staging().size(), 1);
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).at(2), QStringLiteral("3 - Elaborati"));
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::secondErrorAfterDiversionEndsTheRun()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    f.tp.dialogs.fileAnswers.push_back(f.tp.path(kTable));
+    FaultPlan plan{Stage::Staging,
+                   {ErrorNumber::ObjectNotSet, QStringLiteral("Variabile oggetto non impostata")},
+                   0,
+                   {"query"},
+                   1};
+    auto first = plan.hook();
+    FaultPlan second{Stage::Rewrite,
+                     {ErrorNumber::CommandText, QStringLiteral("Sintassi errata")},
+                     1,
+                     {"query"},
+                     1};
+    auto then = second.hook();
+    f.run([&](Stage s) {
+        first(s);
+        then(s);
+    });
+    QCOMPARE(f.tp.dialogs.openFileCalls.size(), 1);
+    QCOMPARE(f.tp.dialogs.shown.size(), 1);
+    QCOMPARE(f.tp.dialogs.shown[0].text, QStringLiteral("Sintassi errata"));
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(f.view.windowEnabled);
+    QCOMPARE(f.view.unloads, 0);
+}
+
+void ConversionRunTest::failedApplyChangesNeither()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // In the rewrite the first execute is the product's new code, the second the staging
+    // row's marks: fail the second one, once.
+    FaultPlan plan{
+        Stage::Rewrite, {-2147217871, QStringLiteral("Timeout scaduto")}, 1, {"execute"}, 1};
+    f.run(plan.hook());
+    // Product 2 (code 1001) is reached first and loses its conversion; product 1 converts.
+    QCOMPARE(f.product(2), QStringLiteral("2|1001|12"));
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+    QCOMPARE(f.staging().at(1), QStringLiteral("0|000901001|000001001|RIVISTA DUE|0"));
+    QCOMPARE(f.logLines().size(), 1);
+    QCOMPARE(f.view.history(ViewLabel::LabelModificati),
+             QStringList{QStringLiteral("1 - Modificati")});
+    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("3 - Elaborati"));
+}
+
+void ConversionRunTest::failedLookupEndsThePass()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // Queries in the rewrite: the 069 look-up, the product list, then per product the link
+    // check and the staging look-up. Fail every query from the second product's link check.
+    FaultPlan plan{
+        Stage::Rewrite, {-2147217871, QStringLiteral("Timeout scaduto")}, 4, {"query"}, 1};
+    f.run(plan.hook());
+    QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QCOMPARE(f.logLines().size(), 1);
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd_data()
+{
+    QTest::addColumn<int>("stage");
+    QTest::addColumn<int>("skip");
+    QTest::newRow("after the staging load") << int(Stage::Rewrite) << 0;
+    QTest::newRow("half way through the rewrite") << int(Stage::Rewrite) << 5;
+    QTest::newRow("at the reassignment") << int(Stage::Reassign) << 3;
+}
+
+void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
+{
+    QFETCH(int, stage);
+    QFETCH(int, skip);
+    QList<ProductRow> products = standardProducts();
+    for (int i = 0; i < 8; ++i)
+        products.append({100 + i, QString::number(2000 + i), QStringLiteral("extra"), 12});
+    QByteArray table = standardTable();
+    for (int i = 0; i < 8; ++i)
+        table += QByteArray::number(95000 + i) + "\textra\t" + QByteArray::number(2000 + i) +
+                 "\t1\t\r\n";
+
+    RunFixture reference(products);
+    reference.table(table);
+    reference.run();
+
+    RunFixture f(products);
+    f.table(table);
+    // From that point on the database is gone.
+    FaultPlan plan{Stage(stage),
+                   {ErrorNumber::Unreachable, QStringLiteral("connessione persa")},
+                   skip,
+                   {},
+                   -1};
+    f.run(plan.hook());
+    QVERIFY(fixture::snapshot(f.catalogue) != fixture::snapshot(reference.catalogue));
+    QCOMPARE(f.view.unloads, 1);
+
+    f.run();
+    QCOMPARE(fixture::snapshot(f.catalogue), fixture::snapshot(reference.catalogue));
+}
+
+QTEST_GUILESS_MAIN(ConversionRunTest)
+#include "ConversionRunTest.moc"
