@@ -1,0 +1,114 @@
+#include "app/core/HostConfigFile.h"
+
+#include "platform/Cp1252.h"
+
+#include <QDomDocument>
+#include <QFile>
+#include <QRegularExpression>
+
+namespace {
+
+// The host compares these attributes with the number 1, so their text has to convert to a
+// number: an optionally signed decimal, with blanks around it allowed.
+bool readsAsNumber(const QString& text)
+{
+    static const QRegularExpression number(
+        QStringLiteral(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\s*$)"));
+    return number.match(text).hasMatch();
+}
+
+bool hasAttribute(const QDomElement& element, const QString& name)
+{
+    return element.hasAttribute(name);
+}
+
+QString declaredEncoding(const QByteArray& bytes)
+{
+    // The declaration is ASCII in every encoding handled here.
+    if (!bytes.startsWith("<?xml"))
+        return {};
+    const qsizetype end = bytes.indexOf("?>");
+    if (end < 0)
+        return {};
+    static const QRegularExpression encoding(
+        QStringLiteral(R"(\bencoding\s*=\s*["']([A-Za-z0-9._:-]+)["'])"));
+    const auto match = encoding.match(QString::fromLatin1(bytes.left(end)));
+    return match.hasMatch() ? match.captured(1).toLower() : QString();
+}
+
+} // namespace
+
+QString decodeHostXml(const QByteArray& bytes, bool& decoded)
+{
+    decoded = true;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes.mid(3));
+    const QString encoding = declaredEncoding(bytes);
+    if (encoding.isEmpty() || encoding == QLatin1String("utf-8") ||
+        encoding == QLatin1String("utf8"))
+        return QString::fromUtf8(bytes);
+    if (encoding == QLatin1String("windows-1252") || encoding == QLatin1String("cp1252"))
+        return Cp1252::decode(bytes);
+    if (encoding == QLatin1String("iso-8859-1") || encoding == QLatin1String("latin1") ||
+        encoding == QLatin1String("iso_8859-1") || encoding == QLatin1String("us-ascii"))
+        return QString::fromLatin1(bytes);
+    decoded = false;
+    return {};
+}
+
+bool ReadHostConfig(const QString& path, HostConfig& config)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return false;
+
+    QDomDocument document;
+    bool decoded = false;
+    const QString text = decodeHostXml(bytes, decoded);
+    if (!(decoded ? document.setContent(text) : document.setContent(bytes)))
+        return false;
+
+    // A root with another name is not an error yet: the database elements are then missing.
+    QDomElement root = document.documentElement();
+    if (root.tagName() != QLatin1String("Mirkel"))
+        root = QDomElement();
+    if (!root.isNull()) {
+        for (const char* name : {"debug", "terminal", "inforivMaster", "toolbarShow"}) {
+            const QString attribute = QString::fromLatin1(name);
+            if (!hasAttribute(root, attribute))
+                return false;
+            if (attribute != QLatin1String("terminal") && !readsAsNumber(root.attribute(attribute)))
+                return false;
+        }
+
+        const QDomElement scanner = root.firstChildElement(QStringLiteral("barcodeScannerCom"));
+        if (!scanner.isNull() && (!hasAttribute(scanner, QStringLiteral("port")) ||
+                                  !hasAttribute(scanner, QStringLiteral("settings"))))
+            return false;
+
+        for (const char* name :
+             {"bancobarcode", "bancobarcode1", "bancobarcode2", "bancobarcode3", "bancobarcode4"}) {
+            const QDomElement banco = root.firstChildElement(QString::fromLatin1(name));
+            if (!banco.isNull() && !hasAttribute(banco, QStringLiteral("code")))
+                return false;
+        }
+    }
+
+    const std::pair<const char*, QString HostConfig::*> fields[] = {
+        {"DBServerName", &HostConfig::DBServerName},
+        {"DBAdminUsername", &HostConfig::DBAdminUsername},
+        {"DBAdminPassword", &HostConfig::DBAdminPassword},
+        {"DBUsername", &HostConfig::DBUsername},
+        {"DBPassword", &HostConfig::DBPassword},
+    };
+    for (const auto& [name, field] : fields) {
+        const QDomElement element = root.firstChildElement(QString::fromLatin1(name));
+        if (element.isNull())
+            return false;
+        config.*field = element.text();
+    }
+    return true;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "app/core/Mod.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Reads the host's "Mirkel.XML": checks the settings the host needs to be present and
+// well-formed, then copies the connection data into config field by field. Every failure
+// (no file, bad XML, a missing or malformed item) is silent: the result is false, and the
+// fields copied before the failure keep their new values.
+bool ReadHostConfig(const QString& path, HostConfig& config);
+
+// The document's text, decoded by its byte-order mark or by the encoding its XML
+// declaration names. The host writes ISO-8859-1, windows-1252 and UTF-8; an encoding not
+// known here leaves the bytes to the XML parser (an empty result).
+QString decodeHostXml(const QByteArray& bytes, bool& decoded);

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "app/core/MainView.h"
+#include "db/Database.h"
+#include "errors/Error.h"
+
+#include <QString>
+#include <QWidget>
+
+class ErrorLog;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+struct Mod;
+struct Platform;
+
+// The main window and the program's only driver: start-up, the database chooser and the
+// buttons. The work behind the buttons lives in app/core, db/ and conversion/.
+class EportaProdottiAlternativi : public QWidget, public MainView
+{
+    Q_OBJECT
+
+public:
+    // platform, mod and log must outlive the window.
+    EportaProdottiAlternativi(const Platform& platform, Mod& mod, ErrorLog& log,
+                              QWidget* parent = nullptr);
+
+    // Start-up. Returns false when the operator gave up looking for the host: the window
+    // has then been unloaded and the program ends.
+    bool Form_Load();
+
+    void Command1_Click();
+    void Command2_Click();
+    void CmdUscita_Click();
+    void CmdSalva_Click();
+    void cmdSelezionaDest_Click();
+    void CmdControllo_Click();
+
+    // Reads the options file into txtDestinazione and txtNewDB.
+    void configOption();
+    // Fills cboDatabase with the server's MIRKEL and TELVOR catalogues. Connection errors
+    // come back to the caller; the list is then left as it was.
+    Error DataBaseList(QComboBox& cboDatabase, const QString& DBServerName,
+                       const QString& DBAdminUserName, const QString& DBAdminPassword);
+    // IDProd of the first product with the title code on the caller's connection.
+    Error getIDProdCodTestata(db::Connection& cn, qint32 CodiceTestata, qint32& id);
+    QString FIEGDLCodiceGet(const QString& FIEGDL);
+    QString FirstConnectionString(const QString& Server, const QString& Username,
+                                  const QString& Password) const;
+    // The catalogue is what cboAziende shows at the moment of the call.
+    QString ConnectionString(const QString& Server, const QString& Username,
+                             const QString& Password) const;
+
+    // The code table the conversion run last used.
+    QString TabellaCodiciFile;
+
+    // MainView
+    QString catalogue() const override;
+    bool distributorOption(int index) const override;
+    void setCaption(ViewLabel label, const QString& text) override;
+    void setLabelVisible(ViewLabel label, bool visible) override;
+    void setProgressMaximum(int maximum) override;
+    void setProgressValue(int value) override;
+    void setCommand1Enabled(bool enabled) override;
+    void setCloseEnabled(bool enabled) override;
+    void setWindowEnabled(bool enabled) override;
+    void unloadWindow() override;
+    void pumpEvents() override;
+
+private:
+    void buildControls();
+    QLabel* viewLabel(ViewLabel label) const;
+    QString withoutPasswords(QString text) const;
+
+    const Platform& platform_;
+    Mod& mod_;
+    ErrorLog& log_;
+
+    QGroupBox* Frame4;
+    QGroupBox* Frame3;
+    QRadioButton* OptionDistributore[2];
+    QPushButton* CmdControllo;
+    QPushButton* CmdSalva;
+    QPushButton* CmdUscita;
+    QPushButton* Command1;
+    QPushButton* cmdSelezionaDest;
+    QLineEdit* txtNewDB;
+    QComboBox* cboAziende;
+    QProgressBar* ProgressBar1;
+    QLabel* Label8;
+    QLabel* Label7;
+    QPushButton* Command2;
+    QProgressBar* ProgressBar2;
+    QLabel* Label6;
+    QLabel* LabelFatti;
+    QLabel* LabelModificati;
+    QLineEdit* txtDestinazione;
+    QLabel* Label1;
+    QLabel* Label5;
+    QLabel* Label4[2];
+    QLabel* Label3[2];
+    QLabel* Label2;
+};
