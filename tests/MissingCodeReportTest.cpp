@@ -158,6 +158,25 @@ public:
     mutable qint64 reads = 0;
 };
 
+// Reads the report at the moment the companion tool is started.
+class PeekingShell final : public Shell
+{
+public:
+    explicit PeekingShell(QString report) : report_(std::move(report)) {}
+    void openFolder(const QString&) override {}
+    bool startDetached(const QString&, const QStringList&) override
+    {
+        QFile file(report_);
+        if (file.open(QIODevice::ReadOnly))
+            seen = file.readAll();
+        return true;
+    }
+    QByteArray seen;
+
+private:
+    QString report_;
+};
+
 void verifyFailureShown(const FakeDialogs& dialogs)
 {
     QCOMPARE(dialogs.shown.size(), 1);
@@ -194,6 +213,7 @@ private slots:
     void connectionFailureIsReturned();
     void companionToolCommandLine();
     void companionToolThatCannotStart();
+    void reportCompleteWhenToolStarts();
     void pumpsNeitherNeverNorPerLine();
 };
 
@@ -524,6 +544,17 @@ void MissingCodeReportTest::companionToolThatCannotStart()
     QVERIFY(!s.run(platform).failed());
     verifyFailureShown(s.tp.dialogs);
     QCOMPARE(s.report(), reportLine("7", "Titolo 1"));
+}
+
+void MissingCodeReportTest::reportCompleteWhenToolStarts()
+{
+    Setup s({"7", "8", "9"});
+    s.writeTable(line("8"));
+    PeekingShell shell(s.tp.path(kReport));
+    const Platform platform{
+        s.tp.platform.programFolder, s.tp.clock, s.tp.dialogs, s.tp.files, s.tp.downloader, shell};
+    QVERIFY(!s.run(platform).failed());
+    QCOMPARE(shell.seen, reportLine("7", "Titolo 1") + reportLine("9", "Titolo 3"));
 }
 
 void MissingCodeReportTest::pumpsNeitherNeverNorPerLine()
