@@ -1,0 +1,642 @@
+#include "db/HostCatalog.h"
+#include "db/ConnectionString.h"
+#include "db/Database.h"
+#include "db/Lookups.h"
+#include "errors/ErrorLog.h"
+#include "platform/OdbcDriver.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/HostFixture.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTest>
+
+using db::Connection;
+using db::HostCatalog;
+using fixture::ProductRow;
+using fixture::Subject;
+using namespace ErrorNumber;
+
+// Where the operations run: the embedded engine always, SQL Server when the environment
+// names one. Each backend holds one test catalogue that reset() rebuilds.
+class Backend
+{
+public:
+    virtual ~Backend() = default;
+    // Empty when usable, else why not.
+    virtual QString prepare() = 0;
+    virtual void finish() {}
+    virtual bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) = 0;
+    virtual QString connectionString(const QString& catalogue) const = 0;
+    virtual QString catalogue() const = 0;
+    virtual QList<QVariantList> select(const QString& sql) = 0;
+    virtual bool exec(const QString& sql) = 0;
+};
+
+class SqliteBackend final : public Backend
+{
+public:
+    QString prepare() override { return dir_.isValid() ? QString() : dir_.errorString(); }
+    bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) override
+    {
+        file_ =
+            fixture::createCatalogue(dir_.path(), QStringLiteral("Mirkel2012"), subjects, products);
+        return !file_.isEmpty();
+    }
+    QString connectionString(const QString& catalogue) const override
+    {
+        return db::ConnectionString(QStringLiteral("sqlite:") + dir_.path(),
+                                    QStringLiteral("mirkel"), QStringLiteral("Pw'Secret;1"),
+                                    catalogue);
+    }
+    QString catalogue() const override { return QStringLiteral("MIRKEL2012"); }
+    QList<QVariantList> select(const QString& sql) override { return fixture::select(file_, sql); }
+    bool exec(const QString& sql) override { return fixture::exec(file_, sql); }
+
+private:
+    QTemporaryDir dir_;
+    QString file_;
+};
+
+// MIRKEL_TEST_SQLSERVER holds "server;user;password" (the password may hold ';'). The test
+// creates a scratch catalogue and drops it at the end.
+class SqlServerBackend final : public Backend
+{
+public:
+    QString prepare() override
+    {
+        const QString spec = qEnvironmentVariable("MIRKEL_TEST_SQLSERVER");
+        if (spec.isEmpty())
+            return QStringLiteral("MIRKEL_TEST_SQLSERVER is not set (\"server;user;password\")");
+        const qsizetype first = spec.indexOf(QLatin1Char(';'));
+        const qsizetype second = first < 0 ? -1 : spec.indexOf(QLatin1Char(';'), first + 1);
+        if (second < 0)
+            return QStringLiteral("MIRKEL_TEST_SQLSERVER must be \"server;user;password\"");
+        server_ = spec.left(first);
+        user_ = spec.mid(first + 1, second - first - 1);
+        password_ = spec.mid(second + 1);
+        catalogue_ = QStringLiteral("MIRKELTEST_%1_%2")
+                         .arg(QCoreApplication::applicationPid())
+                         .arg(QRandomGenerator::global()->bounded(100000));
+        if (!openDirect(QStringLiteral("master")))
+            return QStringLiteral("cannot reach the SQL Server: ") + lastError_;
+        if (!exec(QStringLiteral("CREATE DATABASE [%1]").arg(catalogue_)))
+            return QStringLiteral("cannot create the scratch catalogue: ") + lastError_;
+        created_ = true;
+        closeDirect();
+        if (!openDirect(catalogue_))
+            return QStringLiteral("cannot open the scratch catalogue: ") + lastError_;
+        return {};
+    }
+
+    void finish() override
+    {
+        closeDirect();
+        if (created_ && openDirect(QStringLiteral("master"))) {
+            exec(QStringLiteral("ALTER DATABASE [%1] SET SINGLE_USER WITH ROLLBACK IMMEDIATE")
+                     .arg(catalogue_));
+            exec(QStringLiteral("DROP DATABASE [%1]").arg(catalogue_));
+        }
+        closeDirect();
+    }
+
+    bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) override
+    {
+        const QStringList ddl{
+            QStringLiteral("IF OBJECT_ID('CodiciCorvel') IS NOT NULL DROP TABLE CodiciCorvel"),
+            QStringLiteral("IF OBJECT_ID('Prodotti') IS NOT NULL DROP TABLE Prodotti"),
+            QStringLiteral("IF OBJECT_ID('Soggetti') IS NOT NULL DROP TABLE Soggetti"),
+            QStringLiteral("CREATE TABLE Soggetti (IDSoggetto int PRIMARY KEY, IDTipoSoggetto "
+                           "nvarchar(2) NULL, CodiceFIEG nvarchar(10) NULL)"),
+            QStringLiteral("CREATE TABLE Prodotti (IDProd int PRIMARY KEY, CodiceTestata "
+                           "nvarchar(20) NULL, Testata nvarchar(100) NULL, IDDL int NULL, "
+                           "inforiv int NULL)")};
+        for (const QString& sql : ddl) {
+            if (!exec(sql))
+                return false;
+        }
+        QSqlQuery q(QSqlDatabase::database(kDirect, false));
+        for (const Subject& s : subjects) {
+            q.prepare(QStringLiteral("INSERT INTO Soggetti VALUES (?,?,?)"));
+            q.addBindValue(s.id);
+            q.addBindValue(s.kind);
+            q.addBindValue(s.fieg);
+            if (!q.exec())
+                return false;
+        }
+        for (const ProductRow& p : products) {
+            q.prepare(QStringLiteral("INSERT INTO Prodotti VALUES (?,?,?,?,?)"));
+            q.addBindValue(p.id);
+            q.addBindValue(p.code);
+            q.addBindValue(p.title);
+            q.addBindValue(p.distributor);
+            q.addBindValue(p.inforiv);
+            if (!q.exec())
+                return false;
+        }
+        return true;
+    }
+
+    QString connectionString(const QString& catalogue) const override
+    {
+        return db::ConnectionString(server_, user_, password_, catalogue);
+    }
+    QString catalogue() const override { return catalogue_; }
+
+    QList<QVariantList> select(const QString& sql) override
+    {
+        QList<QVariantList> rows;
+        QSqlQuery q(QSqlDatabase::database(kDirect, false));
+        if (!q.exec(sql))
+            return rows;
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i)
+                row.append(q.value(i));
+            rows.append(row);
+        }
+        return rows;
+    }
+
+    bool exec(const QString& sql) override
+    {
+        QSqlQuery q(QSqlDatabase::database(kDirect, false));
+        if (q.exec(sql))
+            return true;
+        lastError_ = q.lastError().text();
+        return false;
+    }
+
+private:
+    bool openDirect(const QString& catalogue)
+    {
+        QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), kDirect);
+        d.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
+        d.setDatabaseName(db::odbcConnectionString(
+            db::parseConnectionString(connectionString(catalogue)), sqlServerOdbcDriver()));
+        if (d.open())
+            return true;
+        lastError_ = d.lastError().text();
+        return false;
+    }
+    void closeDirect()
+    {
+        if (QSqlDatabase::contains(kDirect)) {
+            QSqlDatabase::database(kDirect, false).close();
+            QSqlDatabase::removeDatabase(kDirect);
+        }
+    }
+
+    static inline const QString kDirect = QStringLiteral("host-catalog-test-direct");
+    QString server_, user_, password_, catalogue_, lastError_;
+    bool created_ = false;
+};
+
+class HostCatalogTest : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit HostCatalogTest(Backend& backend) : b_(backend) {}
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase() { b_.finish(); }
+    void init();
+    void cleanup() { db::setFaultHook({}); }
+
+    void stagingTableCreationKeepsRows();
+    void stagingRowExistsComparesNumbers_data();
+    void stagingRowExistsComparesNumbers();
+    void freeStagingRowSkipsAppliedRows();
+    void productIdForCode_data();
+    void productIdForCode();
+    void distributorId_data();
+    void distributorId();
+    void fiegLookupFindsDistributor();
+    void fiegLookupFailureIsLoggedOnce_data();
+    void fiegLookupFailureIsLoggedOnce();
+    void productsOfDistributorInCodeOrder();
+    void applyConversionChangesBoth();
+    void applyConversionIsBothOrNeither_data();
+    void applyConversionIsBothOrNeither();
+    void appliedProductsMoveToDistributor();
+    void reportReadsNullAsEmpty();
+    void valuesAreStoredLiterally();
+
+private:
+    // Opens the test catalogue; fails the test on error.
+    bool open(Connection& c)
+    {
+        const Error e = c.open(b_.connectionString(b_.catalogue()));
+        if (e.failed())
+            qWarning("%s", qPrintable(e.description));
+        return !e.failed();
+    }
+    QString productCode(int id)
+    {
+        const auto rows = b_.select(
+            QStringLiteral("SELECT CodiceTestata FROM Prodotti WHERE IDProd = %1").arg(id));
+        return rows.isEmpty() ? QStringLiteral("<none>") : rows[0][0].toString();
+    }
+    // Staging rows as "new|old|IdProdMod|Modificato", in a stable order.
+    QStringList stagingRows()
+    {
+        QStringList lines;
+        for (const QVariantList& r :
+             b_.select(QStringLiteral("SELECT CodTestataNuovo, CodTestataVecchio, IdProdMod, "
+                                      "Modificato FROM CodiciCorvel ORDER BY CodTestataNuovo")))
+            lines.append(QStringLiteral("%1|%2|%3|%4")
+                             .arg(r[0].toString().trimmed(), r[1].toString().trimmed(),
+                                  r[2].toString(), r[3].toString()));
+        return lines;
+    }
+    bool stage(HostCatalog& host, const QString& newCode, const QString& oldCode)
+    {
+        return !host.insertStagingRow(newCode, oldCode, QStringLiteral("Titolo")).failed();
+    }
+
+    Backend& b_;
+};
+
+void HostCatalogTest::initTestCase()
+{
+    const QString why = b_.prepare();
+    if (!why.isEmpty())
+        QSKIP(qPrintable(why));
+}
+
+void HostCatalogTest::init()
+{
+    db::setFaultHook({});
+    QVERIFY(b_.reset(fixture::standardSubjects(),
+                     {{7, QStringLiteral("000000678"), QStringLiteral("Corriere"), 12},
+                      {8, QStringLiteral(" 0679 "), QStringLiteral("Gazzetta"), 12},
+                      {9, QStringLiteral("000000680"), QStringLiteral("Stampa"), 12, 0},
+                      {10, QStringLiteral("000000681"), QStringLiteral("Altro"), 34}}));
+}
+
+void HostCatalogTest::stagingTableCreationKeepsRows()
+{
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    QVERIFY(!host.createStagingTable().failed());
+    QCOMPARE(stagingRows(), QStringList{QStringLiteral("000000901|000000678|0|0")});
+}
+
+void HostCatalogTest::stagingRowExistsComparesNumbers_data()
+{
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("normalised") << "000000678" << true;
+    QTest::newRow("plain number") << "678" << true;
+    QTest::newRow("other zeros") << "0678" << true;
+    QTest::newRow("blanks around") << " 678 " << true;
+    QTest::newRow("other number") << "679" << false;
+    QTest::newRow("longer number") << "6780" << false;
+}
+
+void HostCatalogTest::stagingRowExistsComparesNumbers()
+{
+    QFETCH(QString, code);
+    QFETCH(bool, exists);
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    bool found = !exists;
+    QVERIFY(!host.stagingRowExists(code, found).failed());
+    QCOMPARE(found, exists);
+}
+
+void HostCatalogTest::freeStagingRowSkipsAppliedRows()
+{
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    QVERIFY(stage(host, QStringLiteral("000000902"), QStringLiteral("000000678")));
+    QVERIFY(b_.exec(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = 99, Modificato = 1 "
+                                   "WHERE CodTestataNuovo = '000000901'")));
+
+    std::optional<db::StagingRow> row;
+    QVERIFY(!host.freeStagingRow(678, row).failed());
+    QVERIFY(row.has_value());
+    QCOMPARE(row->newCode.trimmed(), QStringLiteral("000000902"));
+    QCOMPARE(row->oldCode.trimmed(), QStringLiteral("000000678"));
+
+    QVERIFY(!host.freeStagingRow(679, row).failed());
+    QVERIFY(!row.has_value());
+}
+
+void HostCatalogTest::productIdForCode_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("id");
+    QTest::newRow("zero padded") << 678 << 7;
+    QTest::newRow("blanks and a zero") << 679 << 8;
+    QTest::newRow("not received") << 680 << 9;
+    QTest::newRow("other distributor") << 681 << 10;
+    QTest::newRow("none") << 1 << 0;
+}
+
+void HostCatalogTest::productIdForCode()
+{
+    QFETCH(int, code);
+    QFETCH(int, id);
+    Connection c;
+    QVERIFY(open(c));
+    qint32 found = -1;
+    QVERIFY(!db::getIDProdCodTestata(c, code, found).failed());
+    QCOMPARE(found, id);
+    // The caller's connection stays open.
+    QVERIFY(c.isOpen());
+    QVERIFY(!HostCatalog(c).productIdForCode(code, found).failed());
+    QCOMPARE(found, id);
+}
+
+void HostCatalogTest::distributorId_data()
+{
+    QTest::addColumn<QList<Subject>>("subjects");
+    QTest::addColumn<QString>("fieg");
+    QTest::addColumn<QString>("id");
+
+    const QList<Subject> standard = fixture::standardSubjects();
+    QTest::newRow("exact") << standard << "069"
+                           << "12";
+    QTest::newRow("other") << standard << "211"
+                           << "34";
+    QTest::newRow("not a distributor") << standard << "300"
+                                       << "";
+    QTest::newRow("none") << standard << "999"
+                          << "";
+    QTest::newRow("contained, after") << QList<Subject>{{40, "DL", "1069"}} << "069"
+                                      << "40";
+    QTest::newRow("contained, before") << QList<Subject>{{41, "DL", "0690"}} << "069"
+                                       << "41";
+    QTest::newRow("only a non-distributor has it")
+        << QList<Subject>{{42, "ED", "069"}, {43, "DL", "211"}} << "069"
+        << "";
+    QTest::newRow("several: the first")
+        << QList<Subject>{{50, "ED", "069"}, {51, "DL", "1069"}, {52, "DL", "069"}} << "069"
+        << "51";
+    QTest::newRow("quote in the argument") << standard << "069') OR ('1'='1"
+                                           << "";
+    QTest::newRow("underscore is a wildcard") << standard << "_69"
+                                              << "12";
+}
+
+void HostCatalogTest::distributorId()
+{
+    QFETCH(QList<Subject>, subjects);
+    QFETCH(QString, fieg);
+    QFETCH(QString, id);
+    QVERIFY(b_.reset(subjects, {}));
+    Connection c;
+    QVERIFY(open(c));
+    QString found = QStringLiteral("unset");
+    QVERIFY(!HostCatalog(c).distributorId(fieg, found).failed());
+    QCOMPARE(found, id);
+}
+
+void HostCatalogTest::fiegLookupFindsDistributor()
+{
+    TestPlatform tp;
+    ErrorLog log(tp.folder(), tp.clock, tp.files);
+    QCOMPARE(db::FIEGDLCodiceGet(b_.connectionString(b_.catalogue()), QStringLiteral("069"), log),
+             QStringLiteral("12"));
+    QCOMPARE(db::FIEGDLCodiceGet(b_.connectionString(b_.catalogue().toLower()),
+                                 QStringLiteral("211"), log),
+             QStringLiteral("34"));
+    QVERIFY(!QDir(tp.path(QStringLiteral("LOGS"))).exists());
+}
+
+void HostCatalogTest::fiegLookupFailureIsLoggedOnce_data()
+{
+    QTest::addColumn<bool>("missingCatalogue");
+    QTest::addColumn<qint32>("number");
+    QTest::newRow("catalogue missing") << true << Unreachable;
+    QTest::newRow("no Soggetti table") << false << UnknownObject;
+}
+
+void HostCatalogTest::fiegLookupFailureIsLoggedOnce()
+{
+    QFETCH(bool, missingCatalogue);
+    QFETCH(qint32, number);
+    QString catalogue = b_.catalogue();
+    if (missingCatalogue)
+        catalogue += QStringLiteral("_MANCA");
+    else
+        QVERIFY(b_.exec(QStringLiteral("DROP TABLE Soggetti")));
+
+    TestPlatform tp;
+    tp.clock.current = QDateTime(QDate(2012, 12, 20), QTime(9, 30, 0));
+    ErrorLog log(tp.folder(), tp.clock, tp.files);
+    QCOMPARE(db::FIEGDLCodiceGet(b_.connectionString(catalogue), QStringLiteral("069"), log),
+             QString());
+
+    const QStringList logFiles =
+        QDir(tp.path(QStringLiteral("LOGS"))).entryList(QDir::Files | QDir::NoDotAndDotDot);
+    QCOMPARE(logFiles, QStringList{QStringLiteral("Errore_2012_12_20.txt")});
+    const QStringList lines = tp.logMessages();
+    QCOMPARE(lines.size(), 1);
+    const QString prefix = QStringLiteral("ERROR:\tErrore numero: %1 Descrizione: ").arg(number);
+    QVERIFY2(lines[0].startsWith(prefix), qPrintable(lines[0]));
+    QVERIFY2(lines[0].endsWith(QStringLiteral(" Sorgente:FIEGDLCodiceGet ")), qPrintable(lines[0]));
+    const QString password = db::parseConnectionString(b_.connectionString(catalogue)).password;
+    QVERIFY(
+        !tp.readFile(QStringLiteral("LOGS/Errore_2012_12_20.txt")).contains(password.toLatin1()));
+    if (missingCatalogue)
+        QVERIFY(!QFile::exists(QDir(tp.folder()).filePath(catalogue + QStringLiteral(".sqlite"))));
+}
+
+void HostCatalogTest::productsOfDistributorInCodeOrder()
+{
+    Connection c;
+    QVERIFY(open(c));
+    std::vector<db::Product> products;
+    QVERIFY(!HostCatalog(c).productsOf(QStringLiteral("12"), products).failed());
+    // Text order: the blank sorts before the digits. Product 9 is not received (inforiv 0).
+    QCOMPARE(products.size(), std::size_t(2));
+    QCOMPARE(products[0].id.toInt(), 8);
+    QCOMPARE(products[0].code, QStringLiteral(" 0679 "));
+    QCOMPARE(products[1].id.toInt(), 7);
+    QCOMPARE(products[1].code, QStringLiteral("000000678"));
+}
+
+void HostCatalogTest::applyConversionChangesBoth()
+{
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    QVERIFY(stage(host, QStringLiteral("000000902"), QStringLiteral("000000678")));
+
+    std::optional<db::StagingRow> row;
+    QVERIFY(!host.freeStagingRow(678, row).failed());
+    QVERIFY(row.has_value());
+    const Error e = host.applyConversion({7, QStringLiteral("000000678")}, *row);
+    QVERIFY2(!e.failed(), qPrintable(e.description));
+    QCOMPARE(productCode(7), row->newCode.trimmed());
+    // Exactly the one row was marked, with the product it went to.
+    const QStringList staged = stagingRows();
+    QCOMPARE(staged.filter(QStringLiteral("|7|1")).size(), 1);
+    QCOMPARE(staged.filter(QStringLiteral("|0|0")).size(), 1);
+
+    bool applied = false;
+    QVERIFY(!host.isApplied(7, applied).failed());
+    QVERIFY(applied);
+    QVERIFY(!host.isApplied(8, applied).failed());
+    QVERIFY(!applied);
+}
+
+void HostCatalogTest::applyConversionIsBothOrNeither_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<qint32>("number");
+    QTest::newRow("staging update fails") << "second execute" << qint32(-2147217871);
+    QTest::newRow("product update fails") << "first execute" << qint32(-2147217871);
+    QTest::newRow("commit fails") << "commit" << qint32(-2147217871);
+    QTest::newRow("row taken meanwhile") << "taken" << RowNotFound;
+}
+
+void HostCatalogTest::applyConversionIsBothOrNeither()
+{
+    QFETCH(QString, failure);
+    QFETCH(qint32, number);
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    std::optional<db::StagingRow> row;
+    QVERIFY(!host.freeStagingRow(678, row).failed());
+    QVERIFY(row.has_value());
+
+    QStringList before = stagingRows();
+    if (failure == QLatin1String("taken")) {
+        QVERIFY(b_.exec(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = 99, Modificato = 1")));
+        before = stagingRows();
+    } else {
+        int executes = 0;
+        db::setFaultHook([&](const char* op) -> Error {
+            const QString name = QString::fromLatin1(op);
+            if (name == QLatin1String("execute"))
+                ++executes;
+            const bool fail = (failure == QLatin1String("commit") && name == failure) ||
+                              (failure == QLatin1String("first execute") && executes == 1) ||
+                              (failure == QLatin1String("second execute") && executes == 2);
+            return fail ? Error{-2147217871, QStringLiteral("Timeout scaduto")} : Error{};
+        });
+    }
+
+    QCOMPARE(host.applyConversion({7, QStringLiteral("000000678")}, *row).number, number);
+    db::setFaultHook({});
+    QCOMPARE(productCode(7), QStringLiteral("000000678"));
+    QCOMPARE(stagingRows(), before);
+    // The connection is usable and outside any transaction afterwards.
+    QVERIFY(!c.execute(QStringLiteral("UPDATE Prodotti SET Testata = ? WHERE IDProd = ?"),
+                       {QStringLiteral("Nuova"), 8})
+                 .failed());
+    Connection other;
+    QVERIFY(open(other));
+    db::Rows rows;
+    QVERIFY(!other.query(QStringLiteral("SELECT Testata FROM Prodotti WHERE IDProd = 8"), {}, rows)
+                 .failed());
+    QCOMPARE(rows.text(QStringLiteral("Testata")), QStringLiteral("Nuova"));
+}
+
+void HostCatalogTest::appliedProductsMoveToDistributor()
+{
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    QVERIFY(stage(host, QStringLiteral("000000902"), QStringLiteral("000000999")));
+    std::optional<db::StagingRow> row;
+    QVERIFY(!host.freeStagingRow(678, row).failed());
+    QVERIFY(row.has_value());
+    QVERIFY(!host.applyConversion({7, QStringLiteral("000000678")}, *row).failed());
+
+    std::vector<QVariant> ids;
+    QVERIFY(!host.appliedProducts(ids).failed());
+    QCOMPARE(ids.size(), std::size_t(1));
+    QCOMPARE(ids[0].toInt(), 7);
+    QVERIFY(!host.assignDistributor(ids[0], QStringLiteral("34")).failed());
+    // A product that no longer exists is passed over.
+    QVERIFY(!host.assignDistributor(4242, QStringLiteral("34")).failed());
+    const auto moved = b_.select(QStringLiteral("SELECT IDProd FROM Prodotti WHERE IDDL = 34 "
+                                                "ORDER BY IDProd"));
+    QCOMPARE(moved.size(), 2);
+    QCOMPARE(moved[0][0].toInt(), 7);
+    QCOMPARE(moved[1][0].toInt(), 10);
+}
+
+void HostCatalogTest::reportReadsNullAsEmpty()
+{
+    QVERIFY(b_.exec(QStringLiteral("INSERT INTO Prodotti (IDProd, CodiceTestata, Testata, IDDL, "
+                                   "inforiv) VALUES (11, NULL, NULL, 12, 1)")));
+    Connection c;
+    QVERIFY(open(c));
+    std::vector<db::ReportProduct> products;
+    QVERIFY(!HostCatalog(c).reportProducts(products).failed());
+    QCOMPARE(products.size(), std::size_t(4));
+    int empty = 0;
+    for (const db::ReportProduct& p : products) {
+        if (p.code.isEmpty() && p.title.isEmpty())
+            ++empty;
+    }
+    QCOMPARE(empty, 1);
+}
+
+void HostCatalogTest::valuesAreStoredLiterally()
+{
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    const QString title = QStringLiteral("L'Eco'); DROP TABLE Prodotti; --");
+    QVERIFY(!host.insertStagingRow(QStringLiteral("000000901"), QStringLiteral("000000678"), title)
+                 .failed());
+    const auto rows = b_.select(QStringLiteral("SELECT Titolo FROM CodiciCorvel"));
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0][0].toString().trimmed(), title);
+    QCOMPARE(b_.select(QStringLiteral("SELECT IDProd FROM Prodotti")).size(), 4);
+
+    const QString code = QStringLiteral("9'); --");
+    QVERIFY(!host.insertStagingRow(code, QStringLiteral("000000679"), QString()).failed());
+    std::optional<db::StagingRow> row;
+    QVERIFY(!host.freeStagingRow(679, row).failed());
+    QVERIFY(row.has_value());
+    QCOMPARE(row->newCode.trimmed(), code);
+    QVERIFY(!host.applyConversion({8, QStringLiteral(" 0679 ")}, *row).failed());
+    QCOMPARE(productCode(8).trimmed(), code);
+    QCOMPARE(productCode(7), QStringLiteral("000000678"));
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    SqliteBackend sqlite;
+    SqlServerBackend sqlServer;
+    HostCatalogTest onSqlite(sqlite);
+    HostCatalogTest onSqlServer(sqlServer);
+    int failures = QTest::qExec(&onSqlite, argc, argv);
+    failures += QTest::qExec(&onSqlServer, argc, argv);
+    return failures;
+}
+
+#include "HostCatalogTest.moc"
