@@ -1,6 +1,5 @@
 #include "db/Database.h"
 #include "db/ConnectionString.h"
-#include "db/HostCatalog.h"
 #include "tests/support/HostFixture.h"
 
 #include <QDir>
@@ -26,6 +25,8 @@ private slots:
     void failsOnMissingCatalogueWithoutCreatingIt_data();
     void failsOnMissingCatalogueWithoutCreatingIt();
     void failsOnFileThatIsNoDatabase();
+    void folderNameNeedsNoEscaping_data();
+    void folderNameNeedsNoEscaping();
     void masterListsCataloguesInNameOrder();
 
     void rowCountAndPosition_data();
@@ -37,7 +38,6 @@ private slots:
 
     void rejectedCommandsAreNumbered_data();
     void rejectedCommandsAreNumbered();
-    void overLongStagingTitleIsTruncationError();
 
     void faultHookFailsTheNamedOperation_data();
     void faultHookFailsTheNamedOperation();
@@ -130,6 +130,35 @@ void DatabaseTest::failsOnFileThatIsNoDatabase()
     const Error e = c.open(connectionString(QStringLiteral("MIRKELJUNK")));
     QCOMPARE(e.number, Unreachable);
     QVERIFY(!c.isOpen());
+}
+
+void DatabaseTest::folderNameNeedsNoEscaping_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("blank") << "host data";
+    QTest::newRow("hash and question mark") << "host #1?";
+    QTest::newRow("percent") << "host%20x%";
+    QTest::newRow("accent") << QStringLiteral("società");
+    QTest::newRow("semicolon") << "a;b";
+}
+
+void DatabaseTest::folderNameNeedsNoEscaping()
+{
+    QFETCH(QString, folder);
+    const QString path = QDir(dir_->path()).filePath(folder);
+    QVERIFY(QDir().mkpath(path));
+    QVERIFY(
+        !fixture::createCatalogue(path, QStringLiteral("Mirkel1"), fixture::standardSubjects(), {})
+             .isEmpty());
+    Connection c;
+    const Error e =
+        c.open(db::ConnectionString(QStringLiteral("sqlite:") + path, QStringLiteral("u"),
+                                    QString(), QStringLiteral("MIRKEL1")));
+    QVERIFY2(!e.failed(), qPrintable(e.description));
+    Rows rows;
+    QVERIFY(!c.query(QStringLiteral("SELECT * FROM Soggetti"), {}, rows).failed());
+    QCOMPARE(rows.count(), 3);
+    QCOMPARE(QDir(path).entryList(QDir::Files), QStringList{QStringLiteral("Mirkel1.sqlite")});
 }
 
 void DatabaseTest::masterListsCataloguesInNameOrder()
@@ -265,26 +294,6 @@ void DatabaseTest::rejectedCommandsAreNumbered()
     // The connection stays usable after a rejected command.
     QVERIFY(!c.query(QStringLiteral("SELECT * FROM Prodotti"), {}, rows).failed());
     QCOMPARE(rows.count(), 3);
-}
-
-void DatabaseTest::overLongStagingTitleIsTruncationError()
-{
-    Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
-    db::HostCatalog host(c);
-    QVERIFY(!host.createStagingTable().failed());
-    QVERIFY(!host.insertStagingRow(QStringLiteral("000000001"), QStringLiteral("000000002"),
-                                   QString(50, QChar(0xE8)))
-                 .failed());
-    QCOMPARE(host.insertStagingRow(QStringLiteral("000000001"), QStringLiteral("000000003"),
-                                   QString(51, QLatin1Char('T')))
-                 .number,
-             Truncation);
-    QCOMPARE(host.insertStagingRow(QStringLiteral("0000000001"), QStringLiteral("000000004"),
-                                   QStringLiteral("t"))
-                 .number,
-             Truncation);
-    QCOMPARE(fixture::select(mirkel_, QStringLiteral("SELECT * FROM CodiciCorvel")).size(), 1);
 }
 
 void DatabaseTest::faultHookFailsTheNamedOperation_data()
