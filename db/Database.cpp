@@ -137,6 +137,11 @@ Error Connection::open(const QString& connectionString)
             QSqlQuery probe(database);
             if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
                 return sqlError(probe.lastError(), true);
+            // Each statement commits on its own, as on the server. A write-ahead log keeps
+            // those commits safe against a crash of the program without waiting for the
+            // disk every time.
+            probe.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+            probe.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         }
         open_ = true;
         return {};
