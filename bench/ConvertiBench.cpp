@@ -1,8 +1,9 @@
-// Times the conversion run's stages on an embedded catalogue of P products of distributor
+// Times the conversion run's stages, then the missing-code report, on an embedded catalogue of P products of distributor
 // 069 and a code table of L lines, half of the products' codes being in the table.
 //   ConvertiBench [--products P] [--lines L]
 #include "conversion/ConversionRun.h"
 #include "errors/ErrorLog.h"
+#include "report/MissingCodeReport.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/HostFixture.h"
 
@@ -81,7 +82,23 @@ int main(int argc, char** argv)
     std::printf("staging %.3f s\n", started[int(Stage::Rewrite)] - started[int(Stage::Staging)]);
     std::printf("rewrite %.3f s\n", started[int(Stage::Reassign)] - started[int(Stage::Rewrite)]);
     std::printf("reassignment %.3f s\n", started[int(Stage::Done)] - started[int(Stage::Reassign)]);
-    std::printf("peak %.1f MiB\n", peakMiB());
     const bool completed = tp.dialogs.texts() == QStringList{QStringLiteral("Procedura Completata")};
-    return completed ? 0 : 2;
+
+    // The missing-code report, on a fresh copy of the catalogue against the same table.
+    if (fixture::createCatalogue(folder, QStringLiteral("MIRKELREPORT"), fixture::standardSubjects(), rows)
+            .isEmpty())
+        return 1;
+    view.catalogueText = QStringLiteral("MIRKELREPORT");
+    tp.dialogs.shown.clear();
+    QElapsedTimer reportTimer;
+    reportTimer.start();
+    const Error reportError = report::ControllaCodiciNonPresentiNelFile(
+        tp.platform, config, view, tp.path(QStringLiteral("TabellaCodiciVarno.txt")));
+    std::printf("report %.3f s\n", reportTimer.nsecsElapsed() / 1e9);
+    const bool reported =
+        !reportError.failed() &&
+        tp.dialogs.texts() == QStringList{QStringLiteral("Aggiornamento CodiciProdotti Terminato")};
+
+    std::printf("peak %.1f MiB\n", peakMiB());
+    return completed && reported ? 0 : 2;
 }
