@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <exception>
 
@@ -223,7 +224,7 @@ bool EportaProdottiAlternativi::Form_Load()
     if (Error e =
             DataBaseList(*cboAziende, config.DBServerName, config.DBUsername, config.DBPassword);
         e.failed()) {
-        platform_.dialogs.message(withoutPasswords(e.description), MsgIcon::Critical);
+        platform_.dialogs.message(withoutPassword(e.description), MsgIcon::Critical);
         cboAziende->clear();
     } else if (cboAziende->count() > 0) {
         cboAziende->setCurrentIndex(0);
@@ -246,15 +247,19 @@ Error EportaProdottiAlternativi::DataBaseList(QComboBox& cboDatabase, const QStr
     return {};
 }
 
-QString EportaProdottiAlternativi::withoutPasswords(QString text) const
+QString EportaProdottiAlternativi::withoutPassword(QString text) const
 {
-    // The data layer keeps passwords out of its messages; this is the last line of defence
-    // before the operator's screen.
-    for (const QString& secret : {mod_.hostConfig.DBPassword, mod_.hostConfig.DBAdminPassword}) {
-        if (!secret.isEmpty())
-            text.replace(secret, QStringLiteral("****"));
-    }
-    return text;
+    // The data layer keeps the password out of its messages; this is the last line of
+    // defence before the operator's screen. Only whole tokens are masked, so that a short
+    // password does not cut holes in the words of the message.
+    const QString& password = mod_.hostConfig.DBPassword;
+    if (password.isEmpty())
+        return text;
+    const QRegularExpression token(QStringLiteral("(?<!\\w)") +
+                                       QRegularExpression::escape(password) +
+                                       QStringLiteral("(?!\\w)"),
+                                   QRegularExpression::UseUnicodePropertiesOption);
+    return text.replace(token, QStringLiteral("****"));
 }
 
 void EportaProdottiAlternativi::configOption()

@@ -74,7 +74,7 @@ public:
 private:
     void buildControls();
     QLabel* viewLabel(ViewLabel label) const;
-    QString withoutPasswords(QString text) const;
+    QString withoutPassword(QString text) const;
 
     const Platform& platform_;
     Mod& mod_;
