@@ -1,6 +1,7 @@
 #include "db/Database.h"
 
 #include "db/ErrorMap.h"
+#include "errors/Redact.h"
 #include "platform/OdbcDriver.h"
 
 #include <QDir>
@@ -98,9 +99,7 @@ Error Connection::notOpen() const
 
 Error Connection::sqlError(const QSqlError& error, bool opening) const
 {
-    QString text = error.text();
-    if (!target_.password.isEmpty())
-        text.replace(target_.password, QStringLiteral("****"));
+    const QString text = withoutSecret(error.text(), target_.password);
     return {mapErrorNumber(target_.engine, error.nativeErrorCode(), text, opening), text};
 }
 

@@ -11,6 +11,7 @@
 #include "db/ConnectionString.h"
 #include "db/Lookups.h"
 #include "errors/ErrorLog.h"
+#include "errors/Redact.h"
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"
 #include "platform/Shell.h"
@@ -23,7 +24,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QScreen>
 #include <exception>
 
@@ -250,16 +250,8 @@ Error EportaProdottiAlternativi::DataBaseList(QComboBox& cboDatabase, const QStr
 QString EportaProdottiAlternativi::withoutPassword(QString text) const
 {
     // The data layer keeps the password out of its messages; this is the last line of
-    // defence before the operator's screen. Only whole tokens are masked, so that a short
-    // password does not cut holes in the words of the message.
-    const QString& password = mod_.hostConfig.DBPassword;
-    if (password.isEmpty())
-        return text;
-    const QRegularExpression token(QStringLiteral("(?<!\\w)") +
-                                       QRegularExpression::escape(password) +
-                                       QStringLiteral("(?!\\w)"),
-                                   QRegularExpression::UseUnicodePropertiesOption);
-    return text.replace(token, QStringLiteral("****"));
+    // defence before the operator's screen.
+    return withoutSecret(std::move(text), mod_.hostConfig.DBPassword);
 }
 
 void EportaProdottiAlternativi::configOption()
