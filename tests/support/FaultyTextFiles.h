@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/TextFiles.h"
+
+#include <QStringList>
+#include <memory>
+
+// A TextFileSystem that passes every operation to another one and counts them, readers' and
+// writers' operations included, and fails the N-th (counting from 1) with a given error.
+// Tests use it to prove each error path of a procedure that works on files: count the
+// operations of a clean pass, then fail each one in turn.
+//
+// A failed operation never reaches the inner file system. The yes/no tests (fileExists,
+// folderExists) cannot carry an error: a failure answers false, as a test that cannot look
+// answers.
+class FaultyTextFiles final : public TextFileSystem
+{
+public:
+    explicit FaultyTextFiles(TextFileSystem& inner)
+        : inner_(inner), state_(std::make_shared<State>())
+    {
+    }
+
+    // Fails operation n (1-based) with error; 0 fails nothing.
+    void failAt(int n, Error error)
+    {
+        state_->failAt = n;
+        state_->error = std::move(error);
+    }
+    // Operations seen so far.
+    int count() const { return state_->count; }
+    // Whether the planned failure has happened.
+    bool failed() const { return state_->failAt > 0 && state_->count >= state_->failAt; }
+    // The name of every operation seen, in order ("openRead", "readLine", ...).
+    const QStringList& operations() const { return state_->names; }
+
+    bool fileExists(const QString& path) override;
+    bool folderExists(const QString& path) override;
+    Error createFolder(const QString& path) override;
+    Error removeFile(const QString& path) override;
+    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override;
+    Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
+
+    // Shared with the readers and writers handed out, which may outlive a test's plan.
+    struct State
+    {
+        int count = 0;
+        int failAt = 0;
+        Error error;
+        QStringList names;
+
+        // Counts one operation; the planned error when it is the one to fail.
+        Error next(const char* name);
+    };
+
+private:
+    TextFileSystem& inner_;
+    std::shared_ptr<State> state_;
+};
