@@ -195,6 +195,7 @@ private slots:
     void viewReachesTheControls_data();
     void viewReachesTheControls();
     void command1StartsTheRun();
+    void missingCodeReportUsesTheChosenCatalogue();
     void chiudiAndCloseBoxEndTheProgram_data();
     void chiudiAndCloseBoxEndTheProgram();
     void salvaOpzioniRoundTrip();
@@ -634,13 +635,55 @@ void MainWindowTest::viewReachesTheControls()
 
 void MainWindowTest::command1StartsTheRun()
 {
-    // Outside the changeover window the run only says so; that is enough to see it ran.
+    // The run works on the catalogue the list shows when the button is pressed.
     Harness h;
     h.standardServer();
+    const QList<fixture::ProductRow> products = {
+        {1, QStringLiteral("678"), QStringLiteral("a"), 12},
+        {2, QStringLiteral("555"), QStringLiteral("b"), 12}};
+    const QString mirkel = fixture::createCatalogue(h.server.path(), QStringLiteral("Mirkel2012"),
+                                                    fixture::standardSubjects(), products);
+    const QString telvor = fixture::createCatalogue(h.server.path(), QStringLiteral("telvorNord"),
+                                                    fixture::standardSubjects(), products);
+    h.t.writeFile(QStringLiteral("TabellaCodiciVarno.txt"), "900678\ttitolo\t678\t1\t\r\n");
     QVERIFY(h.window->Form_Load());
-    h.t.clock.setToday(QDate(2013, 2, 1));
+    h.list()->setCurrentIndex(h.entries().indexOf(QStringLiteral("TELVORNORD")));
     QTest::mouseClick(h.child<QAbstractButton>(QStringLiteral("Command1")), Qt::LeftButton);
-    QCOMPARE(h.t.dialogs.shown.size(), 1);
+
+    QCOMPARE(h.t.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QCOMPARE(
+        fixture::select(telvor,
+                        QStringLiteral("SELECT CodiceTestata, IDDL FROM Prodotti ORDER BY IDProd")),
+        (QList<QVariantList>{{QStringLiteral("000900678"), 34}, {QStringLiteral("555"), 12}}));
+    QCOMPARE(
+        fixture::select(mirkel,
+                        QStringLiteral("SELECT CodiceTestata, IDDL FROM Prodotti ORDER BY IDProd")),
+        (QList<QVariantList>{{QStringLiteral("678"), 12}, {QStringLiteral("555"), 12}}));
+    QCOMPARE(h.window->TabellaCodiciFile, h.t.path(QStringLiteral("TabellaCodiciVarno.txt")));
+    QVERIFY(!h.window->isVisible());
+}
+
+void MainWindowTest::missingCodeReportUsesTheChosenCatalogue()
+{
+    Harness h;
+    h.standardServer();
+    fixture::createCatalogue(h.server.path(), QStringLiteral("telvorNord"),
+                             fixture::standardSubjects(),
+                             {{1, QStringLiteral("678"), QStringLiteral("presente"), 12},
+                              {2, QStringLiteral("555"), QStringLiteral("mancante"), 12}});
+    h.t.writeFile(QStringLiteral("tabella.txt"), "900678\ttitolo\t0678\t1\t\r\n");
+    QVERIFY(h.window->Form_Load());
+    h.list()->setCurrentIndex(h.entries().indexOf(QStringLiteral("TELVORNORD")));
+    h.window->TabellaCodiciFile = h.t.path(QStringLiteral("tabella.txt"));
+
+    QVERIFY(!h.window->ControllaCodiciNonPresentiNelFile().failed());
+    QCOMPARE(h.t.readFile(QStringLiteral("CodiciMancanti/CodiciNonPresenti.txt")),
+             QByteArray("555\xA7mancante \xA7\r\n"));
+    QCOMPARE(h.child<QLabel>(QStringLiteral("LabelModificati"))->text(),
+             QStringLiteral("1 - CodiciMancanti"));
+    QCOMPARE(h.t.dialogs.texts(),
+             QStringList{QStringLiteral("Aggiornamento CodiciProdotti Terminato")});
+    QCOMPARE(h.t.shell.started.size(), 1);
 }
 
 void MainWindowTest::chiudiAndCloseBoxEndTheProgram_data()

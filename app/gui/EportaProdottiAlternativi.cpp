@@ -15,6 +15,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"
 #include "platform/Shell.h"
+#include "report/MissingCodeReport.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -267,6 +268,12 @@ void EportaProdottiAlternativi::configOption()
 void EportaProdottiAlternativi::Command1_Click()
 {
     ConversionRun(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile).execute();
+}
+
+Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
+{
+    return report::ControllaCodiciNonPresentiNelFile(platform_, mod_.hostConfig, *this,
+                                                     TabellaCodiciFile);
 }
 
 void EportaProdottiAlternativi::Command2_Click()

@@ -46,6 +46,9 @@ public:
     // come back to the caller; the list is then left as it was.
     Error DataBaseList(QComboBox& cboDatabase, const QString& DBServerName,
                        const QString& DBAdminUserName, const QString& DBAdminPassword);
+    // Writes the missing-code report for the catalogue cboAziende shows and starts the
+    // host's companion tool. No control starts it. A failure to connect reaches the caller.
+    Error ControllaCodiciNonPresentiNelFile();
     // IDProd of the first product with the title code on the caller's connection.
     Error getIDProdCodTestata(db::Connection& cn, qint32 CodiceTestata, qint32& id);
     QString FIEGDLCodiceGet(const QString& FIEGDL);
