@@ -1,0 +1,84 @@
+# Shared by the end-to-end scripts: a program folder laid out as on the kiosk, the real
+# executable started under Xvfb, and an operator's clicks and reading of message boxes.
+# Sourced; expects BUILD_DIR.
+
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$E2E_DIR/../../scripts/lib/x11.sh"
+
+MAIN_TITLE='^Conversione Codice Titolo Prodotto  1\.0\.15$'
+# Window-relative pixel centres of the controls (twips / 15, Command2 inside Frame4).
+CBO_AZIENDE=(156 100)
+COMMAND1=(280 272)
+COMMAND2=(492 220)
+CMD_USCITA=(472 464)
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# Runs the calling script again inside its own X server, once. Each script passes its own
+# first display number so that parallel tests do not race for one.
+run_under_xvfb() {
+    local first=$1
+    shift
+    if [[ -z "${E2E_IN_XVFB:-}" ]]; then
+        unset QT_QPA_PLATFORM
+        exec env E2E_IN_XVFB=1 xvfb-run -a -n "$first" -s "-screen 0 1024x768x24" "$@"
+    fi
+    unset QT_QPA_PLATFORM
+}
+
+# make_program_folder DIR: the executable, and a host configuration whose server is the
+# folder DIR/db of embedded catalogues.
+make_program_folder() {
+    local dir=$1
+    rm -rf "$dir"
+    mkdir -p "$dir/db"
+    cp "$BUILD_DIR/ConvertiCodiceTestata" "$dir/"
+    cat >"$dir/Mirkel.XML" <<XML
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<Mirkel debug="0" terminal="CASSA1" inforivMaster="1" toolbarShow="1" dataBaseName="MIRKEL2012">
+  <barcodeScannerCom port="COM1" settings="9600,n,8,1"/>
+  <DBServerName>sqlite:$dir/db</DBServerName>
+  <DBAdminUsername>sa</DBAdminUsername>
+  <DBAdminPassword>e2e-admin</DBAdminPassword>
+  <DBUsername>mirkel</DBUsername>
+  <DBPassword>e2e-user</DBPassword>
+</Mirkel>
+XML
+}
+
+# start_tool DIR FAKETIME: starts the program as the operator would; sets TOOL_PID and MAIN.
+start_tool() {
+    local dir=$1 when=$2
+    faketime "$when" "$dir/ConvertiCodiceTestata" >"$dir/stdout.txt" 2>&1 &
+    TOOL_PID=$!
+    MAIN=$(wait_window "$MAIN_TITLE" 30) || fail "the main window did not appear"
+    # The first paint follows the mapping closely; give it a moment before any click.
+    sleep 0.3
+}
+
+click_at() {
+    local -n spot=$2
+    click_in "$1" "${spot[0]}" "${spot[1]}"
+}
+
+# acknowledge TITLE_REGEX EXPECTED_TEXT SHOT: waits for a message box, keeps a screenshot,
+# checks its text and presses its OK button.
+acknowledge() {
+    local title=$1 expected=$2 file=$3 box text
+    box=$(wait_window "$title" 30) || fail "no message box titled $title"
+    sleep 0.3
+    shot "$file"
+    text=$(box_text "$box") || fail "could not read the box titled $title"
+    [[ "$text" == "$expected" ]] || fail "box $title says \"$text\", expected \"$expected\""
+    echo "box: $text"
+    press_return "$box"
+    wait_window_gone "$box" 10 || fail "the box \"$text\" did not close"
+}
+
+# dump DB SQL: rows of one query, "|"-separated.
+dump() {
+    sqlite3 -batch "$1" "$2"
+}
