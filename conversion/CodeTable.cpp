@@ -4,17 +4,6 @@
 
 namespace CodeTable {
 
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text[end - 1] == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 bool isBlankLine(const QString& line)
 {
     return trimBlanks(line).isEmpty();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/HostText.h"
+
 #include <QString>
 
 // The code table: a text file whose data lines hold TAB-separated columns
@@ -8,9 +10,6 @@
 namespace CodeTable {
 
 inline constexpr char16_t kTab = u'\t';
-
-// Blanks only, as the host trims: tabs and other white space stay.
-QString trimBlanks(const QString& text);
 
 // A line that is empty once blanks are trimmed carries no data and is not counted.
 bool isBlankLine(const QString& line);

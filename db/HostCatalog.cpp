@@ -221,7 +221,7 @@ Error HostCatalog::productIdForCode(qint32 code, qint32& id)
     bool ok = false;
     id = rows.text(QStringLiteral("IDProd")).toInt(&ok);
     if (!ok)
-        return {13, QStringLiteral("Tipo non corrispondente")};
+        return {ErrorNumber::TypeMismatch, QStringLiteral("Tipo non corrispondente")};
     return {};
 }
 

@@ -23,6 +23,7 @@ inline constexpr qint32 PermissionDenied = 70;
 inline constexpr qint32 PathNotFound = 76;
 inline constexpr qint32 ObjectNotSet = 91;
 inline constexpr qint32 InvalidArgument = 5;
+inline constexpr qint32 TypeMismatch = 13;
 
 // Data-access numbers, as the SQL Server OLE DB provider reports them.
 inline constexpr qint32 CommandText = -2147217900;         // 0x80040E14, passed over by the run

@@ -11,7 +11,7 @@ namespace report {
 
 namespace {
 
-const Error kTypeMismatch{13, QStringLiteral("Tipo non corrispondente")};
+const Error kTypeMismatch{ErrorNumber::TypeMismatch, QStringLiteral("Tipo non corrispondente")};
 const Error kShortLine{ErrorNumber::InvalidArgument,
                        QStringLiteral("Chiamata di routine o argomento non validi")};
 
@@ -23,7 +23,7 @@ ProductCode ProductCode::fromField(const QString& text, bool null)
         return {};
     static const QRegularExpression number(
         QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eEdD][+-]?[0-9]+)?$"));
-    QString t = CodeTable::trimBlanks(text);
+    QString t = trimBlanks(text);
     if (!number.match(t).hasMatch())
         return {Kind::NotNumber, 0};
     t.replace(QLatin1Char('d'), QLatin1Char('e')).replace(QLatin1Char('D'), QLatin1Char('e'));

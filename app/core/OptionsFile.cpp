@@ -1,6 +1,7 @@
 #include "app/core/OptionsFile.h"
 
 #include "platform/Dialogs.h"
+#include "platform/HostText.h"
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
@@ -14,18 +15,6 @@ namespace {
 const QString kFileName = QStringLiteral(" mirkeloption.txt");
 const QString kDestinazione = QStringLiteral("DESTINAZIONE");
 const QString kNomeFile = QStringLiteral("NOMEFILE");
-
-// Trims blanks only: a tab around a key is part of it.
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && text[end - 1] == QLatin1Char(' '))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 // The value of a key line, or nothing when the line ends the reading.
 std::optional<QString> bracketed(const QString& line)
