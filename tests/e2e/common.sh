@@ -49,11 +49,19 @@ make_program_folder() {
 XML
 }
 
-# start_tool DIR FAKETIME: starts the program as the operator would; sets TOOL_PID and MAIN.
+# start_tool DIR FAKETIME: starts the program as the operator would. Sets TOOL_PID to the
+# program's own process (faketime runs it as a child and waits for it: a signal meant for
+# the program must not reach faketime instead), FAKETIME_PID to reap, and MAIN.
 start_tool() {
     local dir=$1 when=$2
     faketime "$when" "$dir/ConvertiCodiceTestata" >"$dir/stdout.txt" 2>&1 &
-    TOOL_PID=$!
+    FAKETIME_PID=$!
+    TOOL_PID=
+    for ((i = 0; i < 100; i++)); do
+        TOOL_PID=$(pgrep -P "$FAKETIME_PID" -x ConvertiCodiceT) && break
+        sleep 0.05
+    done
+    [[ -n "$TOOL_PID" ]] || fail "the program did not start"
     MAIN=$(wait_window "$MAIN_TITLE" 30) || fail "the main window did not appear"
     # The first paint follows the mapping closely; give it a moment before any click.
     sleep 0.3
