@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Kills a process with SIGKILL as soon as a count in a catalogue reaches a value.
+"""Kills a process with SIGKILL as soon as a count in a catalogue, or a file's size,
+reaches a value.
 
     kill_when.py DATABASE SQL AT PID TIMEOUT_SECONDS
+    kill_when.py --file PATH AT PID TIMEOUT_SECONDS
 
 Polls in-process, so the kill follows the count within a few milliseconds. Exits 0 after
 the kill, 1 when the process ended first, 2 on time-out.
@@ -12,22 +14,33 @@ import sqlite3
 import sys
 import time
 
-database, sql, at, pid, timeout = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
-deadline = time.monotonic() + timeout
+source, what, at, pid, timeout = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
 connection = None
+
+
+def current():
+    global connection
+    if source == "--file":
+        try:
+            return os.stat(what).st_size
+        except FileNotFoundError:
+            return -1
+    try:
+        if connection is None:
+            connection = sqlite3.connect(f"file:{source}?mode=ro", uri=True, timeout=0.05)
+        return connection.execute(what).fetchone()[0]
+    except sqlite3.Error:
+        # The table may not exist yet, or the writer holds a lock for a moment.
+        return -1
+
+
+deadline = time.monotonic() + timeout
 while time.monotonic() < deadline:
     try:
         os.kill(pid, 0)
     except ProcessLookupError:
         sys.exit(1)
-    try:
-        if connection is None:
-            connection = sqlite3.connect(f"file:{database}?mode=ro", uri=True, timeout=0.05)
-        count = connection.execute(sql).fetchone()[0]
-    except sqlite3.Error:
-        # The table may not exist yet, or the writer holds a lock for a moment.
-        count = -1
-    if count >= at:
+    if current() >= at:
         os.kill(pid, signal.SIGKILL)
         sys.exit(0)
     time.sleep(0.002)
