@@ -72,11 +72,11 @@ click_at() {
     click_in "$1" "${spot[0]}" "${spot[1]}"
 }
 
-# acknowledge TITLE_REGEX EXPECTED_TEXT SHOT: waits for a message box, keeps a screenshot,
-# checks its text and presses its OK button.
+# acknowledge TITLE_REGEX EXPECTED_TEXT SHOT [SECONDS]: waits for a message box, keeps a
+# screenshot, checks its text and presses its OK button.
 acknowledge() {
-    local title=$1 expected=$2 file=$3 box text
-    box=$(wait_window "$title" 30) || fail "no message box titled $title"
+    local title=$1 expected=$2 file=$3 limit=${4:-30} box text
+    box=$(wait_window "$title" "$limit") || fail "no message box titled $title"
     sleep 0.3
     shot "$file"
     text=$(box_text "$box") || fail "could not read the box titled $title"

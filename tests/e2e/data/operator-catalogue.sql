@@ -15,5 +15,5 @@ INSERT INTO Prodotti VALUES (7,'ABC','Senza Codice',@069@,1);
 INSERT INTO Prodotti VALUES (8,'1042','Motori & Strade',@069@,1);
 INSERT INTO Prodotti VALUES (9,'1049','Viaggi d''Italia',@069@,1);
 -- Enough further titles of 069 for the run to last a moment on screen.
-WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 7999)
+WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 2999)
 INSERT INTO Prodotti SELECT 1000 + i, CAST(20000 + i AS TEXT), 'Titolo ' || i, @069@, 1 FROM n;
