@@ -5,6 +5,7 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 namespace {
 
@@ -36,17 +37,30 @@ QString declaredEncoding(const QByteArray& bytes)
     return match.hasMatch() ? match.captured(1).toLower() : QString();
 }
 
+// Bytes that are not UTF-8 make the document not well-formed; quietly replacing them would
+// hand a mangled password to the server.
+QString strictUtf8(const QByteArray& bytes, bool& decoded)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8(bytes);
+    if (utf8.hasError()) {
+        decoded = false;
+        return {};
+    }
+    return text;
+}
+
 } // namespace
 
 QString decodeHostXml(const QByteArray& bytes, bool& decoded)
 {
     decoded = true;
     if (bytes.startsWith("\xEF\xBB\xBF"))
-        return QString::fromUtf8(bytes.mid(3));
+        return strictUtf8(bytes.mid(3), decoded);
     const QString encoding = declaredEncoding(bytes);
     if (encoding.isEmpty() || encoding == QLatin1String("utf-8") ||
         encoding == QLatin1String("utf8"))
-        return QString::fromUtf8(bytes);
+        return strictUtf8(bytes, decoded);
     if (encoding == QLatin1String("windows-1252") || encoding == QLatin1String("cp1252"))
         return Cp1252::decode(bytes);
     if (encoding == QLatin1String("iso-8859-1") || encoding == QLatin1String("latin1") ||

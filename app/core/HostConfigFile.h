@@ -13,5 +13,6 @@ bool ReadHostConfig(const QString& path, HostConfig& config);
 
 // The document's text, decoded by its byte-order mark or by the encoding its XML
 // declaration names. The host writes ISO-8859-1, windows-1252 and UTF-8; an encoding not
-// known here leaves the bytes to the XML parser (an empty result).
+// known here, and UTF-8 that is not valid, leave the bytes to the XML parser (an empty
+// result), which rejects what it cannot read.
 QString decodeHostXml(const QByteArray& bytes, bool& decoded);
