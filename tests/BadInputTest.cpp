@@ -1,0 +1,450 @@
+#include "app/core/HostConfigFile.h"
+#include "app/core/OptionsFile.h"
+#include "conversion/CodeTable.h"
+#include "conversion/ConversionRun.h"
+#include "errors/ErrorLog.h"
+#include "tests/support/Fakes.h"
+#include "tests/support/HostFixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+// Damaged, hostile and oversized input, from the files under tests/corpus and from files
+// generated here: the host configuration, the code table, the options file and a download
+// that is not a code table. Each case states what must come of it.
+
+namespace {
+
+const QString kCorpus = QStringLiteral(CONVERTI_CORPUS_DIR);
+const QString kTable = QStringLiteral("TabellaCodiciVarno.txt");
+
+QByteArray corpus(const QString& name)
+{
+    QFile file(kCorpus + QLatin1Char('/') + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("corpus file %s is missing", qPrintable(name));
+    return file.readAll();
+}
+
+bool writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A host configuration built in the test, for sizes nobody should commit.
+QByteArray hostXml(const QByteArray& beforeServer, const QByteArray& server = "SRV")
+{
+    return "<Mirkel debug=\"0\" terminal=\"T1\" inforivMaster=\"1\" toolbarShow=\"1\">" +
+           beforeServer + "<DBServerName>" + server +
+           "</DBServerName><DBAdminUsername>sa</DBAdminUsername><DBAdminPassword>adminpw"
+           "</DBAdminPassword><DBUsername>mirkel</DBUsername><DBPassword>pw</DBPassword>"
+           "</Mirkel>";
+}
+
+const QString kUnread = QStringLiteral("prima");
+
+// Products of the catalogue every code-table case runs on.
+QList<fixture::ProductRow> products()
+{
+    return {
+        {1, QStringLiteral("678"), QStringLiteral("Giornale uno"), 12},
+        {2, QStringLiteral("1001"), QStringLiteral("Rivista due"), 12},
+        {3, QStringLiteral("555"), QStringLiteral("Terzo"), 12},
+        {4, QStringLiteral("678"), QStringLiteral("Altro distributore"), 34},
+        {5, QStringLiteral("1001"), QStringLiteral("Non in rivendita"), 12, 0},
+        {7, QStringLiteral("1 OR 1=1"), QStringLiteral("Codice ostile"), 12},
+        {8, QStringLiteral("0001"), QStringLiteral("Codice uno"), 12},
+    };
+}
+
+const QStringList kProductsBefore = {
+    QStringLiteral("P 1|678|12"),  QStringLiteral("P 2|1001|12"), QStringLiteral("P 3|555|12"),
+    QStringLiteral("P 4|678|34"),  QStringLiteral("P 5|1001|12"), QStringLiteral("P 7|1 OR 1=1|12"),
+    QStringLiteral("P 8|0001|12"),
+};
+
+// The end state of a table whose two lines convert products 1 and 2.
+QStringList twoLinesConverted()
+{
+    QStringList end = kProductsBefore;
+    end[0] = QStringLiteral("P 1|000900678|34");
+    end[1] = QStringLiteral("P 2|000901001|34");
+    end << QStringLiteral("S 1|000900678|000000678|GIORNALE UNO|1")
+        << QStringLiteral("S 2|000901001|000001001|RIVISTA DUE|1");
+    return end;
+}
+
+// A program folder with the catalogue and a run to drive.
+class Run
+{
+public:
+    Run() : log(tp.platform.programFolder, tp.clock, tp.files)
+    {
+        const QString folder = tp.path(QStringLiteral("db"));
+        QDir().mkpath(folder);
+        config.DBServerName = QStringLiteral("sqlite:") + folder;
+        catalogue = fixture::createCatalogue(folder, QStringLiteral("MIRKEL2012"),
+                                             fixture::standardSubjects(), products());
+    }
+
+    void execute()
+    {
+        ConversionRun r(tp.platform, log, config, view, TabellaCodiciFile);
+        r.setStageHook([this](ConversionRun::Stage stage) {
+            if (stage == ConversionRun::Stage::Rewrite)
+                loadCaption = view.caption(ViewLabel::LabelFatti);
+        });
+        r.execute();
+    }
+
+    // The lines the load counted, as its label showed them when the load ended.
+    int counted() const { return loadCaption.split(QLatin1Char(' '))[0].toInt(); }
+
+    QStringList tables() const
+    {
+        QStringList names;
+        for (const QVariantList& r : fixture::select(
+                 catalogue,
+                 QStringLiteral("SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")))
+            names.append(r[0].toString());
+        return names;
+    }
+
+    TestPlatform tp;
+    ErrorLog log;
+    HostConfig config;
+    FakeView view;
+    QString TabellaCodiciFile;
+    QString catalogue;
+    QString loadCaption;
+};
+
+} // namespace
+
+class BadInputTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void hostConfig_data();
+    void hostConfig();
+    void hostConfigOfGreatSize_data();
+    void hostConfigOfGreatSize();
+
+    void codeTable_data();
+    void codeTable();
+    void millionLinesReadAndParsed();
+    void millionLinesMostlyBlankThroughTheLoad();
+
+    void optionsFile_data();
+    void optionsFile();
+
+    void downloadThatIsNoCodeTable_data();
+    void downloadThatIsNoCodeTable();
+};
+
+void BadInputTest::hostConfig_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("well-formed") << "valid.xml" << true << "SRV"
+                                 << "pw";
+    QTest::newRow("empty file") << "empty.xml" << false << kUnread << kUnread;
+    QTest::newRow("cut in the middle") << "truncated.xml" << false << kUnread << kUnread;
+    QTest::newRow("another root") << "other-root.xml" << false << kUnread << kUnread;
+    QTest::newRow("UTF-8 with byte-order mark")
+        << "utf8-bom.xml" << true << QStringLiteral("SERVER\\CITT\u00C0")
+        << QStringLiteral("p\u00E0ss\u20AC");
+    QTest::newRow("ISO-8859-1") << "iso-8859-1.xml" << true << QStringLiteral("SERVER\\CITT\u00C0")
+                                << QStringLiteral("p\u00E0ss\u00E9");
+    QTest::newRow("windows-1252") << "windows-1252.xml" << true
+                                  << QStringLiteral("SERVER\\CITT\u00C0")
+                                  << QStringLiteral("\u20ACuro\u0153");
+    // Bytes that are not the encoding declared make the document not well-formed.
+    QTest::newRow("UTF-8 declared, Latin-1 bytes")
+        << "utf8-declared-latin1-bytes.xml" << false << kUnread << kUnread;
+    QTest::newRow("duplicate elements: the first counts")
+        << "duplicate-elements.xml" << true << "PRIMO"
+        << "pw";
+    QTest::newRow("duplicate attribute")
+        << "duplicate-attribute.xml" << false << kUnread << kUnread;
+    QTest::newRow("entity expansion bomb") << "entity-bomb.xml" << false << kUnread << kUnread;
+    QTest::newRow("NUL byte") << "nul-byte.xml" << false << kUnread << kUnread;
+    QTest::newRow("binary") << "binary.xml" << false << kUnread << kUnread;
+}
+
+void BadInputTest::hostConfig()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, accepted);
+    QFETCH(QString, server);
+    QFETCH(QString, password);
+    HostConfig config{kUnread, kUnread, kUnread, kUnread, kUnread};
+    QCOMPARE(ReadHostConfig(kCorpus + QStringLiteral("/hostconfig/") + file, config), accepted);
+    QCOMPARE(config.DBServerName, server);
+    QCOMPARE(config.DBPassword, password);
+}
+
+void BadInputTest::hostConfigOfGreatSize_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<int>("serverLength");
+    const QByteArray comment = "<!--" + QByteArray(32 * 1024 * 1024, 'c') + "-->";
+    QTest::newRow("32 MB comment before the settings") << hostXml(comment) << true << 3;
+    QTest::newRow("8 MB server name")
+        << hostXml({}, QByteArray(8 * 1024 * 1024, 's')) << true << 8 * 1024 * 1024;
+    QByteArray siblings;
+    for (int i = 0; i < 100000; ++i)
+        siblings += "<bancobarcode9 code=\"1\"/>";
+    QTest::newRow("100 000 other elements") << hostXml(siblings) << true << 3;
+    // Deeper nesting only costs time: the parser's work grows with the square of the depth.
+    const int depth = 5000;
+    QTest::newRow("5 000 nested elements")
+        << hostXml(QByteArray("<x>").repeated(depth) + QByteArray("</x>").repeated(depth)) << true
+        << 3;
+    QTest::newRow("5 000 unclosed elements")
+        << hostXml(QByteArray("<x>").repeated(depth)) << false << 5;
+}
+
+void BadInputTest::hostConfigOfGreatSize()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, accepted);
+    QFETCH(int, serverLength);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Mirkel.XML"));
+    QVERIFY(writeBytes(path, bytes));
+    HostConfig config{kUnread, kUnread, kUnread, kUnread, kUnread};
+    QCOMPARE(ReadHostConfig(path, config), accepted);
+    QCOMPARE(config.DBServerName.size(), serverLength);
+}
+
+void BadInputTest::codeTable_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("end");
+    QTest::addColumn<int>("counted");
+    QTest::addColumn<int>("logged");
+
+    for (const char* name : {"crlf", "lf", "cr", "no-final-end", "mixed-ends"})
+        QTest::addRow("line ends: %s", name)
+            << corpus(QStringLiteral("codetable/%1.txt").arg(QLatin1String(name)))
+            << twoLinesConverted() << 2 << 0;
+
+    // A NUL is a character like any other: it stays in a title and ends a number. A line of
+    // NULs has no TAB, so it is skipped with one logged error.
+    QStringList nul = kProductsBefore;
+    nul[0] = QStringLiteral("P 1|000900678|34");
+    nul[1] = QStringLiteral("P 2|000009010|34");
+    nul << QStringLiteral("S 1|000900678|000000678|GIOR") + QChar(0) + QStringLiteral("NALE|1")
+        << QStringLiteral("S 2|000009010|000001001|RIVISTA DUE|1");
+    QTest::newRow("NUL bytes") << corpus(QStringLiteral("codetable/nul-bytes.txt")) << nul << 2
+                               << 1;
+
+    // UTF-8 read in the 8-bit code page: each byte is one character.
+    QStringList utf8 = kProductsBefore;
+    utf8[0] = QStringLiteral("P 1|000900678|34");
+    utf8 << QStringLiteral("S 1|000900678|000000678|CITT\u00C3\u00A0 \u00C3\u00A9|1");
+    QTest::newRow("UTF-8 text") << corpus(QStringLiteral("codetable/utf8.txt")) << utf8 << 1 << 0;
+
+    // Titles and codes that try SQL are data: numbers are read up to the first character
+    // that cannot continue them, and a product code that is not a number matches nothing.
+    const QStringList sql = {
+        QStringLiteral("P 1|000900678|34"),
+        QStringLiteral("P 2|000000001|34"),
+        QStringLiteral("P 3|000900555|34"),
+        QStringLiteral("P 4|678|34"),
+        QStringLiteral("P 5|1001|12"),
+        QStringLiteral("P 7|1 OR 1=1|12"),
+        QStringLiteral("P 8|000901234|34"),
+        QStringLiteral("S 0|000000000|000000000|'|0"),
+        QStringLiteral("S 8|000901234|000000001|Y|1"),
+        QStringLiteral("S 3|000900555|000000555|X|1"),
+        QStringLiteral("S 1|000900678|000000678|'); DROP TABLE PRODOTTI;--|1"),
+        QStringLiteral("S 2|000000001|000001001|UNO O UNO|1"),
+    };
+    QTest::newRow("SQL in titles and codes")
+        << corpus(QStringLiteral("codetable/sql.txt")) << sql << 5 << 0;
+
+    QTest::newRow("HTML error page")
+        << corpus(QStringLiteral("codetable/html-error-page.txt")) << kProductsBefore << 0 << 3;
+    QTest::newRow("empty file") << corpus(QStringLiteral("codetable/empty.txt")) << kProductsBefore
+                                << 0 << 0;
+
+    const QByteArray megabyte(1024 * 1024, 'x');
+    QStringList secondOnly = kProductsBefore;
+    secondOnly[1] = QStringLiteral("P 2|000901001|34");
+    secondOnly << QStringLiteral("S 2|000901001|000001001|RIVISTA DUE|1");
+    QTest::newRow("1 MB title is refused")
+        << "900678\t" + megabyte + "\t0678\t1\t\r\n901001\trivista due\t1001\t1\t\r\n"
+        << secondOnly << 2 << 1;
+    QTest::newRow("1 MB line without TABs") << megabyte + "\r\n901001\trivista due\t1001\t1\t\r\n"
+                                            << secondOnly << 1 << 1;
+    QTest::newRow("1 MB of blanks and one line")
+        << QByteArray(1024 * 1024, ' ') + "\r\n901001\trivista due\t1001\t1\t" << secondOnly << 1
+        << 0;
+}
+
+void BadInputTest::codeTable()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, end);
+    QFETCH(int, counted);
+    QFETCH(int, logged);
+    Run r;
+    r.tp.writeFile(kTable, bytes);
+    r.execute();
+    QCOMPARE(r.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QCOMPARE(fixture::snapshot(r.catalogue), end);
+    QCOMPARE(r.counted(), counted);
+    const QStringList lines = r.tp.logMessages();
+    QCOMPARE(lines.size(), logged);
+    for (const QString& line : lines)
+        QVERIFY2(line.endsWith(QStringLiteral(" Sorgente:CMDiNVERTI ")), qPrintable(line));
+    // Nothing but the intended rows changed: the host's tables are all still there, and the
+    // distributors are as they were.
+    QCOMPARE(r.tables(), (QStringList{QStringLiteral("CodiciCorvel"), QStringLiteral("Prodotti"),
+                                      QStringLiteral("Soggetti")}));
+    QCOMPARE(fixture::select(r.catalogue, QStringLiteral("SELECT count(*) FROM Soggetti"))[0][0],
+             QVariant(3));
+}
+
+void BadInputTest::millionLinesReadAndParsed()
+{
+    // Every kind of line end, so that some CR LF pairs straddle the reader's buffer.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(kTable);
+    const int count = 1000000;
+    {
+        QByteArray bytes;
+        bytes.reserve(40 * count);
+        const char* ends[] = {"\r\n", "\n", "\r"};
+        for (int i = 0; i < count; ++i) {
+            bytes += QByteArray::number(900000 + i % 100000) + "\ttitolo " + QByteArray::number(i) +
+                     "\t" + QByteArray::number(i) + "\t1\t" + ends[(i / 7) % 3];
+        }
+        QVERIFY(writeBytes(path, bytes));
+    }
+    QtTextFileSystem files;
+    std::unique_ptr<TextReader> reader;
+    QVERIFY(!files.openRead(path, reader).failed());
+    int read = 0;
+    for (;;) {
+        bool end = true;
+        QVERIFY(!reader->atEnd(end).failed());
+        if (end)
+            break;
+        QString line;
+        QVERIFY(!reader->readLine(line).failed());
+        const CodeTable::Line columns = CodeTable::parseLine(line);
+        // Each line must come back whole and in order: its old code is its number.
+        if (columns.shape != CodeTable::Line::Shape::Complete || columns.oldCode != read ||
+            columns.title != QStringLiteral("titolo %1").arg(read))
+            QFAIL(qPrintable(QStringLiteral("line %1 read as \"%2\"").arg(read).arg(line)));
+        ++read;
+    }
+    QCOMPARE(read, count);
+}
+
+void BadInputTest::millionLinesMostlyBlankThroughTheLoad()
+{
+    // A million lines; blank ones cost no database work, so the whole file can go through
+    // the real load and the rest of the run.
+    QByteArray bytes;
+    bytes.reserve(4 * 1000000);
+    const char* blanks[] = {"\r\n", "   \n", "\r", " \r\n"};
+    for (int i = 0; i < 1000000; ++i) {
+        if (i == 250000)
+            bytes += "900678\tgiornale uno\t0678\t1\t\n";
+        else if (i == 999999)
+            bytes += "901001\trivista due\t1001\t1\t";
+        else
+            bytes += blanks[i % 4];
+    }
+    Run r;
+    r.tp.writeFile(kTable, bytes);
+    r.execute();
+    QCOMPARE(r.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QCOMPARE(fixture::snapshot(r.catalogue), twoLinesConverted());
+    QCOMPARE(r.counted(), 2);
+    QVERIFY(r.tp.logMessages().isEmpty());
+}
+
+void BadInputTest::optionsFile_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("destinazione");
+    QTest::addColumn<QString>("nomeFile");
+    const QString before = QStringLiteral("iniziale");
+    QTest::newRow("as written") << corpus(QStringLiteral("options/valid.txt")) << "d:\\dati"
+                                << "Tabella.txt";
+    QTest::newRow("CR line ends") << corpus(QStringLiteral("options/cr-ends.txt")) << "d:\\dati"
+                                  << "Tab.txt";
+    // The mark is three characters of the code page in front of the key.
+    QTest::newRow("UTF-8 byte-order mark hides the first key")
+        << corpus(QStringLiteral("options/utf8-bom.txt")) << before << "Tab.txt";
+    QTest::newRow("NUL in a value stays")
+        << corpus(QStringLiteral("options/nul-bytes.txt"))
+        << QStringLiteral("d:\\d") + QChar(0) + QStringLiteral("ti") << "Tab.txt";
+    QTest::newRow("NUL in a key makes another key")
+        << corpus(QStringLiteral("options/nul-in-key.txt")) << before << "Tab.txt";
+    QTest::newRow("empty key is skipped")
+        << corpus(QStringLiteral("options/equals-only.txt")) << before << "Tab.txt";
+    QTest::newRow("UTF-8 value read in the code page")
+        << corpus(QStringLiteral("options/utf8-value.txt")) << before
+        << QStringLiteral("citt\u00C3\u00A0.txt");
+    const QByteArray big(1024 * 1024, 'd');
+    QTest::newRow("1 MB value") << "DESTINAZIONE= [" + big + "]\r\nNOMEFILE= [x]" << QString(big)
+                                << "x";
+    QTest::newRow("binary") << QByteArray("\x01\x02\x03\xFF\xFE=[]\x00") << before << before;
+}
+
+void BadInputTest::optionsFile()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, destinazione);
+    QFETCH(QString, nomeFile);
+    TestPlatform tp;
+    tp.writeFile(QStringLiteral(" mirkeloption.txt"), bytes);
+    QString d = QStringLiteral("iniziale");
+    QString n = QStringLiteral("iniziale");
+    options::read(
+        tp.files, options::filePath(tp.platform),
+        [&](options::Key key, const QString& value) {
+            (key == options::Key::Destinazione ? d : n) = value;
+        },
+        [] {});
+    QCOMPARE(d, destinazione);
+    QCOMPARE(n, nomeFile);
+}
+
+void BadInputTest::downloadThatIsNoCodeTable_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("logged");
+    QTest::newRow("HTML error page")
+        << corpus(QStringLiteral("codetable/html-error-page.txt")) << 3;
+    QTest::newRow("empty download") << QByteArray() << 0;
+}
+
+void BadInputTest::downloadThatIsNoCodeTable()
+{
+    // The server answered, so the download succeeded; what it sent stages nothing.
+    QFETCH(QByteArray, content);
+    QFETCH(int, logged);
+    Run r;
+    r.tp.downloader.content = content;
+    r.execute();
+    QCOMPARE(r.tp.dialogs.texts(), (QStringList{QStringLiteral("Download completato con successo"),
+                                                QStringLiteral("Procedura Completata")}));
+    QCOMPARE(fixture::snapshot(r.catalogue), kProductsBefore);
+    QCOMPARE(r.tp.logMessages().size(), logged);
+}
+
+QTEST_GUILESS_MAIN(BadInputTest)
+#include "BadInputTest.moc"
