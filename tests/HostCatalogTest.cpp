@@ -71,16 +71,16 @@ class SqlServerBackend final : public Backend
 public:
     QString prepare() override
     {
-        const QString spec = qEnvironmentVariable("MIRKEL_TEST_SQLSERVER");
-        if (spec.isEmpty())
+        const QString serverSetting = qEnvironmentVariable("MIRKEL_TEST_SQLSERVER");
+        if (serverSetting.isEmpty())
             return QStringLiteral("MIRKEL_TEST_SQLSERVER is not set (\"server;user;password\")");
-        const qsizetype first = spec.indexOf(QLatin1Char(';'));
-        const qsizetype second = first < 0 ? -1 : spec.indexOf(QLatin1Char(';'), first + 1);
+        const qsizetype first = serverSetting.indexOf(QLatin1Char(';'));
+        const qsizetype second = first < 0 ? -1 : serverSetting.indexOf(QLatin1Char(';'), first + 1);
         if (second < 0)
             return QStringLiteral("MIRKEL_TEST_SQLSERVER must be \"server;user;password\"");
-        server_ = spec.left(first);
-        user_ = spec.mid(first + 1, second - first - 1);
-        password_ = spec.mid(second + 1);
+        server_ = serverSetting.left(first);
+        user_ = serverSetting.mid(first + 1, second - first - 1);
+        password_ = serverSetting.mid(second + 1);
         catalogue_ = QStringLiteral("MIRKELTEST_%1_%2")
                          .arg(QCoreApplication::applicationPid())
                          .arg(QRandomGenerator::global()->bounded(100000));
