@@ -5,6 +5,7 @@
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/HostFixture.h"
+#include "tests/support/RunFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,27 +77,18 @@ QStringList twoLinesConverted()
     return end;
 }
 
-// A program folder with the catalogue and a run to drive.
-class Run
+// The catalogue every code-table case runs on, with what the load counted.
+class Run : public RunFixture
 {
 public:
-    Run() : log(tp.platform.programFolder, tp.clock, tp.files)
-    {
-        const QString folder = tp.path(QStringLiteral("db"));
-        QDir().mkpath(folder);
-        config.DBServerName = QStringLiteral("sqlite:") + folder;
-        catalogue = fixture::createCatalogue(folder, QStringLiteral("MIRKEL2012"),
-                                             fixture::standardSubjects(), products());
-    }
+    Run() : RunFixture(products()) {}
 
     void execute()
     {
-        ConversionRun r(tp.platform, log, config, view, TabellaCodiciFile);
-        r.setStageHook([this](ConversionRun::Stage stage) {
+        run([this](ConversionRun::Stage stage) {
             if (stage == ConversionRun::Stage::Rewrite)
                 loadCaption = view.caption(ViewLabel::LabelFatti);
         });
-        r.execute();
     }
 
     // The lines the load counted, as its label showed them when the load ended.
@@ -112,12 +104,6 @@ public:
         return names;
     }
 
-    TestPlatform tp;
-    ErrorLog log;
-    HostConfig config;
-    FakeView view;
-    QString TabellaCodiciFile;
-    QString catalogue;
     QString loadCaption;
 };
 

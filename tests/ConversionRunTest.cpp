@@ -3,6 +3,7 @@
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/HostFixture.h"
+#include "tests/support/RunFixture.h"
 
 #include <QDir>
 #include <QTest>
@@ -13,66 +14,6 @@ using Stage = ConversionRun::Stage;
 namespace {
 
 const QString kTable = QStringLiteral("TabellaCodiciVarno.txt");
-
-// A program folder with a host catalogue MIRKEL2012 in its own folder, and a run to drive.
-class RunFixture
-{
-public:
-    explicit RunFixture(const QList<ProductRow>& products,
-                        const QList<fixture::Subject>& subjects = fixture::standardSubjects())
-        : log(tp.platform.programFolder, tp.clock, tp.files)
-    {
-        const QString folder = tp.path(QStringLiteral("db"));
-        QDir().mkpath(folder);
-        config.DBServerName = QStringLiteral("sqlite:") + folder;
-        config.DBUsername = QStringLiteral("sa");
-        config.DBPassword = QStringLiteral("secret");
-        catalogue =
-            fixture::createCatalogue(folder, QStringLiteral("Mirkel2012"), subjects, products);
-    }
-
-    void table(const QByteArray& bytes) { tp.writeFile(kTable, bytes); }
-
-    void run(std::function<void(Stage)> hook = {})
-    {
-        ConversionRun r(tp.platform, log, config, view, TabellaCodiciFile);
-        r.setStageHook(std::move(hook));
-        r.execute();
-    }
-
-    // "IDProd|CodiceTestata|IDDL" of one product.
-    QString product(int id) const
-    {
-        const auto rows = fixture::select(
-            catalogue,
-            QStringLiteral("SELECT IDProd, CodiceTestata, IDDL FROM Prodotti WHERE IDProd=%1")
-                .arg(id));
-        if (rows.isEmpty())
-            return {};
-        return rows[0][0].toString() + '|' + rows[0][1].toString() + '|' + rows[0][2].toString();
-    }
-
-    // "IdProdMod|CodTestataNuovo|CodTestataVecchio|Titolo|Modificato", in insertion order.
-    QStringList staging() const
-    {
-        QStringList lines;
-        for (const QVariantList& r : fixture::select(
-                 catalogue, QStringLiteral("SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, "
-                                           "Titolo, Modificato FROM CodiciCorvel ORDER BY rowid")))
-            lines.append(r[0].toString() + '|' + r[1].toString() + '|' + r[2].toString() + '|' +
-                         r[3].toString() + '|' + r[4].toString());
-        return lines;
-    }
-
-    QStringList logLines() const { return tp.logMessages(); }
-
-    TestPlatform tp;
-    ErrorLog log;
-    HostConfig config;
-    FakeView view;
-    QString TabellaCodiciFile;
-    QString catalogue;
-};
 
 QList<ProductRow> standardProducts()
 {
