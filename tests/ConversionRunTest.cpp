@@ -630,7 +630,7 @@ void ConversionRunTest::failedLookupEndsThePass()
     RunFixture f(standardProducts());
     f.table(standardTable());
     // Queries in the rewrite: the 069 look-up, the product list, then per product the link
-    // check and the staging look-up. Fail every query from the second product's link check.
+    // check and the staging look-up. Fail the second product's link check.
     FaultPlan plan{
         Stage::Rewrite, {-2147217871, QStringLiteral("Timeout scaduto")}, 4, {"query"}, 1};
     f.run(plan.hook());
