@@ -80,6 +80,12 @@ Line parseLine(const QString& line)
     return result;
 }
 
+Error missingTabError()
+{
+    return {ErrorNumber::InvalidArgument,
+            QStringLiteral("Chiamata di routine o argomento non validi")};
+}
+
 QString stagedTitle(const QString& title)
 {
     return trimBlanks(title.toUpper());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "errors/Error.h"
 #include "platform/HostText.h"
 
 #include <QString>
@@ -41,6 +42,9 @@ struct Line
 
 // Cuts a data line into its columns.
 Line parseLine(const QString& line);
+
+// What the host reports when a column's ending TAB is missing.
+Error missingTabError();
 
 // The title as it is staged: upper case, blanks trimmed.
 QString stagedTitle(const QString& title);

@@ -250,9 +250,7 @@ ConversionRun::Stage ConversionRun::loadStaging()
 
         const CodeTable::Line columns = CodeTable::parseLine(line);
         if (columns.shape != CodeTable::Line::Shape::Complete) {
-            const Error cut{ErrorNumber::InvalidArgument,
-                            QStringLiteral("Chiamata di routine o argomento non validi")};
-            if (trap(cut) && diverted())
+            if (trap(CodeTable::missingTabError()) && diverted())
                 return Stage::Done;
             // Without its old code a line cannot be staged; with three TABs it can.
             if (columns.shape == CodeTable::Line::Shape::TooShort)

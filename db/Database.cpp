@@ -38,6 +38,19 @@ QString nextConnectionName()
 
 const QString kSqliteSuffix = QStringLiteral(".sqlite");
 
+// Runs sql with its values bound. Text without values goes to the server as it is, so a
+// batch of several statements runs whole.
+bool run(QSqlQuery& q, const QString& sql, const QVariantList& binds)
+{
+    if (binds.isEmpty())
+        return q.exec(sql);
+    if (!q.prepare(sql))
+        return false;
+    for (const QVariant& v : binds)
+        q.addBindValue(v);
+    return q.exec();
+}
+
 } // namespace
 
 void setFaultHook(FaultHook hook)
@@ -166,16 +179,7 @@ Error Connection::execute(const QString& sql, const QVariantList& binds, int* ro
     if (!open_ || folderOnly_)
         return notOpen();
     QSqlQuery q(QSqlDatabase::database(name_, false));
-    bool ok;
-    if (binds.isEmpty()) {
-        ok = q.exec(sql);
-    } else {
-        ok = q.prepare(sql);
-        for (const QVariant& v : binds)
-            q.addBindValue(v);
-        ok = ok && q.exec();
-    }
-    if (!ok)
+    if (!run(q, sql, binds))
         return sqlError(q.lastError(), false);
     if (rowsAffected)
         *rowsAffected = q.numRowsAffected();
@@ -191,11 +195,7 @@ Error Connection::query(const QString& sql, const QVariantList& binds, Rows& row
         return notOpen();
     QSqlQuery q(QSqlDatabase::database(name_, false));
     q.setForwardOnly(true);
-    bool ok = q.prepare(sql);
-    for (const QVariant& v : binds)
-        q.addBindValue(v);
-    ok = ok && q.exec();
-    if (!ok)
+    if (!run(q, sql, binds))
         return sqlError(q.lastError(), false);
     rows.record_ = q.record();
     const int columns = rows.record_.count();

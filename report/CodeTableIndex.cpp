@@ -12,8 +12,6 @@ namespace report {
 namespace {
 
 const Error kTypeMismatch{ErrorNumber::TypeMismatch, QStringLiteral("Tipo non corrispondente")};
-const Error kShortLine{ErrorNumber::InvalidArgument,
-                       QStringLiteral("Chiamata di routine o argomento non validi")};
 
 } // namespace
 
@@ -64,7 +62,7 @@ CodeTableIndex CodeTableIndex::load(TextFileSystem& files, const QString& path,
         const CodeTable::Line parsed = CodeTable::parseLine(line);
         if (parsed.shape == CodeTable::Line::Shape::TooShort) {
             // Nothing after this line can be reached by a search.
-            index.failure_ = kShortLine;
+            index.failure_ = CodeTable::missingTabError();
             break;
         }
         const double key = CodeTable::readNumber(CodeTable::normalisedCode(parsed.oldCode));
