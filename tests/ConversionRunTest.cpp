@@ -87,6 +87,7 @@ private slots:
     void localCopyIsUsedWithoutDownload();
     void downloadSuccessGoesOn();
     void downloadFailureOffersTheFileDialog();
+    void downloadWithoutFileOffersTheFileDialog();
     void fileChoiceEndings_data();
     void fileChoiceEndings();
     void connectionFailureEndsTheRunUsable();
@@ -223,6 +224,19 @@ void ConversionRunTest::downloadFailureOffersTheFileDialog()
     QCOMPARE(f.TabellaCodiciFile, f.tp.path(QStringLiteral("elsewhere/codici.txt")));
     QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
     QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+}
+
+void ConversionRunTest::downloadWithoutFileOffersTheFileDialog()
+{
+    RunFixture f(standardProducts());
+    f.tp.downloader.claimsSuccessWithoutFile = true;
+    f.run();
+    QCOMPARE(f.tp.downloader.urls.size(), 1);
+    QCOMPARE(f.tp.dialogs.openFileCalls.size(), 1);
+    QCOMPARE(f.tp.dialogs.texts(),
+             (QStringList{QStringLiteral("Download completato con successo"),
+                          QStringLiteral(" Percorso file TabellaCodici non Trovata!")}));
+    QVERIFY(f.view.windowEnabled);
 }
 
 void ConversionRunTest::fileChoiceEndings_data()

@@ -68,6 +68,8 @@ public:
 
     // When set, a successful download writes these bytes to the target.
     std::optional<QByteArray> content;
+    // Reports success but writes nothing, as a broken download function might.
+    bool claimsSuccessWithoutFile = false;
     QStringList urls;
 };
 
