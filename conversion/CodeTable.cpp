@@ -1,5 +1,6 @@
 #include "conversion/CodeTable.h"
 
+#include <QRegularExpression>
 #include <cmath>
 
 namespace CodeTable {
@@ -46,6 +47,26 @@ double readNumber(const QString& text)
     return ok && std::isfinite(value) ? value : 0;
 }
 
+bool isWholeCode(double number)
+{
+    return number >= 0 && number <= kLargestCode && number == std::trunc(number);
+}
+
+std::optional<double> sqlNumber(const QString& text)
+{
+    static const QRegularExpression number(
+        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    const QString t = trimBlanks(text);
+    if (!number.match(t).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double value = t.toDouble(&ok);
+    // Out of range overflows in the host, which matches nothing.
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value == 0 ? 0.0 : value; // -0 and 0 are one key
+}
+
 QString decimalText(double number)
 {
     if (number == std::trunc(number) && std::fabs(number) < 1e15)
@@ -76,7 +97,10 @@ Line parseLine(const QString& line)
     result.newCode = readNumber(columns[0].toString());
     result.title = trimBlanks(columns[1].toString());
     result.oldCode = readNumber(columns[2].toString());
-    result.shape = rest.contains(kTab) ? Line::Shape::Complete : Line::Shape::NoColumnFour;
+    if (!isWholeCode(result.newCode) || !isWholeCode(result.oldCode))
+        result.shape = Line::Shape::BadCode;
+    else
+        result.shape = rest.contains(kTab) ? Line::Shape::Complete : Line::Shape::NoColumnFour;
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/HostText.h"
 
 #include <QString>
+#include <optional>
 
 // The code table: a text file whose data lines hold TAB-separated columns
 //   1 new title code, 2 title, 3 old title code, 4 a number not used, 5.. not read.
@@ -27,12 +28,26 @@ QString decimalText(double number);
 // 678 -> "000000678".
 QString normalisedCode(double number);
 
+// The largest code a column may hold: beyond fifteen digits a number loses its units.
+inline constexpr double kLargestCode = 999999999999999.0;
+
+// Whether a code column read as a number is one the staging table can hold: a whole number
+// from 0 to kLargestCode. Anything else would stage as text that is no number.
+bool isWholeCode(double number);
+
+// A title code as the host's SQL reads a number written unquoted in a query: blanks around
+// it, leading zeros, a sign, a decimal part and an exponent are allowed; anything else,
+// the empty text included, is no number. Both the run and the missing-code report match
+// codes through this one reading.
+std::optional<double> sqlNumber(const QString& text);
+
 struct Line
 {
     enum class Shape {
         Complete,     // four TABs or more
         NoColumnFour, // exactly three TABs: columns 1 to 3 are there, column 4's cut fails
         TooShort,     // fewer than three TABs: the old code is missing
+        BadCode,      // a code column is not a whole number (see isWholeCode)
     };
     Shape shape = Shape::TooShort;
     double newCode = 0;
@@ -43,7 +58,8 @@ struct Line
 // Cuts a data line into its columns.
 Line parseLine(const QString& line);
 
-// What the host reports when a column's ending TAB is missing.
+// What the host reports when a column's ending TAB is missing; a line whose code cannot be
+// staged is reported the same way.
 Error missingTabError();
 
 // The title as it is staged: upper case, blanks trimmed.

@@ -1,8 +1,11 @@
 #include "conversion/ConversionRun.h"
 
 #include "app/core/MainView.h"
+#include "conversion/BatchWriter.h"
 #include "conversion/CodeTable.h"
+#include "conversion/RepaintPacer.h"
 #include "db/ConnectionString.h"
+#include "db/ErrorMap.h"
 #include "db/HostCatalog.h"
 #include "db/Lookups.h"
 #include "errors/ErrorLog.h"
@@ -12,7 +15,10 @@
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
+#include <deque>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -27,6 +33,34 @@ QString counter(int n, const char* what)
 {
     return QString::number(n) + QLatin1String(what);
 }
+
+// The numbers the trap passes on to the file choice or over, without logging them.
+bool trapKeepsOutOfTheLog(qint32 number)
+{
+    return number == ErrorNumber::ObjectNotSet || number == ErrorNumber::FileNotFound ||
+           number == ErrorNumber::CommandText;
+}
+
+const QString kAnotherRun = QStringLiteral(
+    "Un'altra conversione e' in corso su questo database. Attendere che termini, poi "
+    "riprovare.");
+
+// A code-table line ready to be staged; key is its old code as a number.
+struct StagedLine
+{
+    QString newCode;
+    QString oldCode;
+    QString title;
+    double key = 0;
+};
+
+// A product's conversion: the product and the staging row it takes.
+struct Conversion
+{
+    std::size_t product;
+    std::size_t row;
+    double key; // the old code as a number
+};
 
 } // namespace
 
@@ -49,77 +83,83 @@ QString ConversionRun::connectionString() const
                                 hostConfig_.DBPassword, view_.catalogue());
 }
 
-bool ConversionRun::trap(const Error& e)
+bool ConversionRun::caught(const Error& e)
 {
     if (!e.failed())
         return false;
-    if (diverted())
-        return true;
-    if (trapSpent_) {
-        fatal_ = e;
-        return true;
-    }
+    // The trap is still engaged with the error that sent the run to the file choice.
+    if (trapSpent_)
+        endWith(e, false);
     switch (e.number) {
     case ErrorNumber::ObjectNotSet:
-        trapSpent_ = divertToFileChoice_ = true;
-        break;
+        trapSpent_ = true;
+        throw Diverted{Stage::FileChoice};
     case ErrorNumber::FileNotFound:
         platform_.dialogs.message(QStringLiteral("Impossibile trovare il file"));
-        trapSpent_ = divertToFileChoice_ = true;
-        break;
-    case ErrorNumber::CommandText:
-        break;
+        trapSpent_ = true;
+        throw Diverted{Stage::FileChoice};
     default:
-        log_.LogError(e, kTrapLabel);
-        break;
+        if (!trapKeepsOutOfTheLog(e.number))
+            log_.LogError(e, kTrapLabel);
+        return true;
     }
-    return true;
+}
+
+bool ConversionRun::caughtFromDatabase(const Error& e)
+{
+    const bool trapped = e.number == ErrorNumber::ObjectNotSet ||
+                         e.number == ErrorNumber::FileNotFound || db::isRowFault(e.number);
+    if (e.failed() && !trapped && !trapSpent_)
+        endWith(e, true);
+    return caught(e);
+}
+
+void ConversionRun::endWith(const Error& e, bool logIt)
+{
+    if (logIt)
+        log_.LogError(e, kTrapLabel);
+    platform_.dialogs.message(e.description, MsgIcon::Critical);
+    view_.setCommand1Enabled(true);
+    view_.setWindowEnabled(true);
+    throw Diverted{Stage::Done};
 }
 
 void ConversionRun::execute()
 {
     if (!admitted())
         return;
-    if (!start())
-        return;
-
-    Stage stage = Stage::Acquire;
+    Stage stage = start();
     while (stage != Stage::Done) {
         if (stageHook_)
             stageHook_(stage);
-        switch (stage) {
-        case Stage::Acquire:
-            stage = acquire();
-            break;
-        case Stage::FileChoice:
-            stage = chooseFile();
-            break;
-        case Stage::Staging:
-            stage = loadStaging();
-            break;
-        case Stage::Rewrite:
-            stage = rewrite();
-            break;
-        case Stage::Reassign:
-            stage = reassign();
-            break;
-        case Stage::Done:
-            break;
-        }
-        if (fatal_.failed()) {
-            // The trap was already spent on the way to the file choice.
-            platform_.dialogs.message(fatal_.description, MsgIcon::Critical);
-            view_.setCommand1Enabled(true);
-            view_.setWindowEnabled(true);
-            stage = Stage::Done;
-        } else if (divertToFileChoice_) {
-            divertToFileChoice_ = false;
-            stage = Stage::FileChoice;
-        }
+        stage = runStage(stage);
     }
     connection_.close();
     if (stageHook_)
         stageHook_(Stage::Done);
+}
+
+ConversionRun::Stage ConversionRun::runStage(Stage stage)
+{
+    try {
+        switch (stage) {
+        case Stage::Acquire:
+            return acquire();
+        case Stage::FileChoice:
+            return chooseFile();
+        case Stage::Staging:
+            return loadStaging();
+        case Stage::Rewrite:
+            return rewrite();
+        case Stage::Reassign:
+            return reassign();
+        case Stage::Done:
+            break;
+        }
+    } catch (const Diverted& diverted) {
+        return diverted.to;
+    }
+    return Stage::Done;
 }
 
 bool ConversionRun::admitted()
@@ -140,23 +180,30 @@ bool ConversionRun::admitted()
     return true;
 }
 
-bool ConversionRun::start()
+ConversionRun::Stage ConversionRun::start()
 {
     view_.setCommand1Enabled(false);
     view_.setWindowEnabled(false);
     view_.setCloseEnabled(true);
-    const Error e = connection_.open(connectionString());
-    if (!e.failed())
-        return true;
-    // Going on without a connection would fail every later step and still end with
-    // "Procedura Completata": the failure goes to the log as any other, then the operator
-    // is told and gets the window back.
-    trap(e);
-    divertToFileChoice_ = false;
-    platform_.dialogs.message(e.description, MsgIcon::Critical);
-    view_.setCommand1Enabled(true);
-    view_.setWindowEnabled(true);
-    return false;
+    try {
+        // Going on without a connection would fail every later step and still end with
+        // "Procedura Completata".
+        if (const Error e = connection_.open(connectionString()); e.failed())
+            endWith(e, !trapKeepsOutOfTheLog(e.number));
+        // The two cash desks of one kiosk share the catalogue: one conversion at a time.
+        bool granted = false;
+        if (const Error e = connection_.lockConversion(granted); e.failed())
+            endWith(e, !trapKeepsOutOfTheLog(e.number));
+        if (!granted) {
+            platform_.dialogs.message(kAnotherRun, MsgIcon::Exclamation);
+            view_.setCommand1Enabled(true);
+            view_.setWindowEnabled(true);
+            return Stage::Done;
+        }
+    } catch (const Diverted& diverted) {
+        return diverted.to;
+    }
+    return Stage::Acquire;
 }
 
 bool ConversionRun::DownloadFile(const QString& URL, const QString& LocalFilename)
@@ -213,8 +260,7 @@ void ConversionRun::closeWith(const QString& message, const QString& afterDisabl
 ConversionRun::Stage ConversionRun::loadStaging()
 {
     db::HostCatalog catalog(connection_);
-    if (trap(catalog.createStagingTable()) && diverted())
-        return Stage::Done;
+    caughtFromDatabase(catalog.createStagingTable());
 
     if (!platform_.files.fileExists(TabellaCodiciFile_)) {
         closeWith(QStringLiteral("FILE NON TROVATO"));
@@ -222,60 +268,75 @@ ConversionRun::Stage ConversionRun::loadStaging()
     }
 
     std::unique_ptr<TextReader> reader;
-    if (trap(platform_.files.openRead(TabellaCodiciFile_, reader)) && diverted())
-        return Stage::Done;
+    caught(platform_.files.openRead(TabellaCodiciFile_, reader));
     int processed = 0;
     view_.setLabelVisible(ViewLabel::Label6, true);
     view_.setLabelVisible(ViewLabel::Label7, false);
 
+    // The skip rule: an old code already staged, by this file or an earlier run, is not
+    // staged again. Without the staged codes it cannot be applied, so the load ends.
+    std::vector<db::StagingRow> rows;
+    if (caughtFromDatabase(catalog.stagingRows(rows)))
+        return Stage::Rewrite;
+    std::unordered_set<double> staged;
+    for (const db::StagingRow& row : rows) {
+        if (const std::optional<double> code = CodeTable::sqlNumber(row.oldCode))
+            staged.insert(*code);
+    }
+
+    BatchWriter<StagedLine, StagedLine> writer(
+        connection_, {[&staged](const StagedLine& line) -> std::optional<StagedLine> {
+                          if (!staged.insert(line.key).second)
+                              return std::nullopt;
+                          return line;
+                      },
+                      [&staged](const StagedLine& line) { staged.erase(line.key); },
+                      [&catalog](const StagedLine& line) {
+                          return catalog.insertStagingRow(line.newCode, line.oldCode, line.title);
+                      },
+                      [](const StagedLine&) {},
+                      [this](const Error& e) {
+                          caughtFromDatabase(e);
+                      }});
+
+    RepaintPacer pacer(platform_.clock);
+    const auto show = [&] {
+        if (processed > 0)
+            view_.setCaption(ViewLabel::LabelFatti, counter(processed, " - Elaborati"));
+    };
     // A stream that fails to say whether it is at its end, or to give a line, ends the
     // load: going round again would never end.
     while (reader) {
         bool end = true;
-        if (trap(reader->atEnd(end))) {
-            if (diverted())
-                return Stage::Done;
-            break;
-        }
-        if (end)
+        if (caught(reader->atEnd(end)) || end)
             break;
         QString line;
-        if (trap(reader->readLine(line))) {
-            if (diverted())
-                return Stage::Done;
+        if (caught(reader->readLine(line)))
             break;
-        }
         if (CodeTable::isBlankLine(line))
             continue;
 
-        const CodeTable::Line columns = CodeTable::parseLine(line);
-        if (columns.shape != CodeTable::Line::Shape::Complete) {
-            if (trap(CodeTable::missingTabError()) && diverted())
-                return Stage::Done;
-            // Without its old code a line cannot be staged; with three TABs it can.
-            if (columns.shape == CodeTable::Line::Shape::TooShort)
-                continue;
-        }
-
-        const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
-        bool exists = false;
-        // A failing look-up lets the insert through, as any failing test lets in the steps
-        // it guards.
-        if (trap(catalog.stagingRowExists(oldCode, exists))) {
-            if (diverted())
-                return Stage::Done;
-            exists = false;
-        }
-        if (!exists &&
-            trap(catalog.insertStagingRow(CodeTable::normalisedCode(columns.newCode), oldCode,
-                                          CodeTable::stagedTitle(columns.title))) &&
-            diverted())
-            return Stage::Done;
-
+        // Every data line counts, staged or not.
         ++processed;
-        view_.setCaption(ViewLabel::LabelFatti, counter(processed, " - Elaborati"));
-        view_.pumpEvents();
+        const CodeTable::Line columns = CodeTable::parseLine(line);
+        if (columns.shape != CodeTable::Line::Shape::Complete)
+            caught(CodeTable::missingTabError());
+        // Without its old code, or with a code no staging row can hold, a line is not staged;
+        // with three TABs it is.
+        if (columns.shape == CodeTable::Line::Shape::Complete ||
+            columns.shape == CodeTable::Line::Shape::NoColumnFour) {
+            const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
+            caughtFromDatabase(writer.add({CodeTable::normalisedCode(columns.newCode), oldCode,
+                                           CodeTable::stagedTitle(columns.title),
+                                           *CodeTable::sqlNumber(oldCode)}));
+        }
+        if (pacer.due()) {
+            show();
+            view_.pumpEvents();
+        }
     }
+    caughtFromDatabase(writer.flush());
+    show();
     return Stage::Rewrite;
 }
 
@@ -290,51 +351,83 @@ ConversionRun::Stage ConversionRun::rewrite()
         return Stage::Done;
     }
 
+    // Products and staging rows are read once; a list that cannot be read ends the pass, as
+    // carrying on blind could give a product a second new code.
     db::HostCatalog catalog(connection_);
     std::vector<db::Product> products;
-    if (trap(catalog.productsOf(distributor, products)) && diverted())
-        return Stage::Done;
+    if (caughtFromDatabase(catalog.productsOf(distributor, products)))
+        return Stage::Reassign;
+    std::vector<db::StagingRow> rows;
+    if (caughtFromDatabase(catalog.stagingRows(rows)))
+        return Stage::Reassign;
+
+    // A product a staging row already names was converted before; the rows not yet applied
+    // wait for a product by old code, the first in CodTestataVecchio order first.
+    std::unordered_set<qint64> applied;
+    std::unordered_map<double, std::deque<std::size_t>> free;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        bool isId = false;
+        const qint64 id = rows[i].productId.toLongLong(&isId);
+        if (isId && !rows[i].productId.isNull())
+            applied.insert(id);
+        bool isFlag = false;
+        const bool isFree = rows[i].applied.toInt(&isFlag) == 0 && isFlag;
+        const std::optional<double> code = CodeTable::sqlNumber(rows[i].oldCode);
+        if (isFree && code)
+            free[*code].push_back(i);
+    }
+
     int modified = 0;
     int processed = 0;
+    int position = 0;
     view_.setProgressMaximum(static_cast<int>(products.size()));
     view_.setProgressValue(0);
 
-    int position = 0;
-    for (const db::Product& product : products) {
-        // A look-up that fails ends the pass: carrying on blind could give a product a
-        // second new code.
-        bool applied = false;
-        if (trap(catalog.isApplied(product.id, applied))) {
-            if (diverted())
-                return Stage::Done;
-            break;
-        }
-        if (!applied) {
-            std::optional<db::StagingRow> row;
-            // A code that is not a plain number matches no staging row.
-            if (const std::optional<qint64> oldCode = db::plainNumber(product.code)) {
-                if (trap(catalog.freeStagingRow(*oldCode, row))) {
-                    if (diverted())
-                        return Stage::Done;
-                    break;
-                }
-            }
-            if (row) {
-                if (trap(catalog.applyConversion(product, *row))) {
-                    if (diverted())
-                        return Stage::Done;
-                } else {
-                    ++modified;
-                    view_.setCaption(ViewLabel::LabelModificati,
-                                     counter(modified, " - Modificati"));
-                }
-            }
-            ++processed;
+    BatchWriter<std::size_t, Conversion> writer(
+        connection_, {[&](std::size_t p) -> std::optional<Conversion> {
+                          // A code that is no number matches no row.
+                          const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
+                          if (!code)
+                              return std::nullopt;
+                          const auto it = free.find(*code);
+                          if (it == free.end() || it->second.empty())
+                              return std::nullopt;
+                          const Conversion conversion{p, it->second.front(), *code};
+                          it->second.pop_front();
+                          return conversion;
+                      },
+                      [&](const Conversion& c) { free[c.key].push_front(c.row); },
+                      [&](const Conversion& c) {
+                          return catalog.applyConversion(products[c.product], rows[c.row]);
+                      },
+                      [&](const Conversion&) { ++modified; },
+                      [this](const Error& e) {
+                          caughtFromDatabase(e);
+                      }});
+
+    RepaintPacer pacer(platform_.clock);
+    const auto show = [&] {
+        if (processed > 0)
             view_.setCaption(ViewLabel::LabelFatti, counter(processed, " - Elaborati"));
+        if (modified > 0)
+            view_.setCaption(ViewLabel::LabelModificati, counter(modified, " - Modificati"));
+        view_.setProgressValue(position);
+    };
+    for (std::size_t p = 0; p < products.size(); ++p) {
+        bool isId = false;
+        const qint64 id = products[p].id.toLongLong(&isId);
+        if (!isId || !applied.contains(id)) {
+            ++processed;
+            caughtFromDatabase(writer.add(p));
+        }
+        ++position;
+        if (pacer.due()) {
+            show();
             view_.pumpEvents();
         }
-        view_.setProgressValue(++position);
     }
+    caughtFromDatabase(writer.flush());
+    show();
     return Stage::Reassign;
 }
 
@@ -353,16 +446,28 @@ ConversionRun::Stage ConversionRun::reassign()
 
     db::HostCatalog catalog(connection_);
     std::vector<QVariant> productIds;
-    if (trap(catalog.appliedProducts(productIds)) && diverted())
-        return Stage::Done;
+    caughtFromDatabase(catalog.appliedProducts(productIds));
     view_.setProgressMaximum(static_cast<int>(productIds.size()));
     view_.setProgressValue(0);
-    int position = 0;
-    for (const QVariant& id : productIds) {
-        if (trap(catalog.assignDistributor(id, distributor)) && diverted())
-            return Stage::Done;
-        view_.setProgressValue(++position);
+    // One statement moves them all; when the engine refuses one product, they are moved one
+    // by one so that it costs itself alone.
+    const Error all = catalog.assignDistributor(distributor);
+    if (!db::isRowFault(all.number)) {
+        caughtFromDatabase(all);
+    } else {
+        BatchWriter<QVariant, QVariant> writer(
+            connection_,
+            {[](const QVariant& id) { return std::optional<QVariant>(id); }, [](const QVariant&) {},
+             [&](const QVariant& id) { return catalog.assignDistributor(id, distributor); },
+             [](const QVariant&) {},
+             [this](const Error& e) {
+                 caughtFromDatabase(e);
+             }});
+        for (const QVariant& id : productIds)
+            caughtFromDatabase(writer.add(id));
+        caughtFromDatabase(writer.flush());
     }
+    view_.setProgressValue(static_cast<int>(productIds.size()));
     connection_.close();
     closeWith(QStringLiteral("Procedura Completata"));
     return Stage::Done;

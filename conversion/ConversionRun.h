@@ -14,10 +14,13 @@ struct Platform;
 // The changeover run that "Converti codice Testata" starts: admission, code-table
 // acquisition, staging load, title-code rewrite and distributor reassignment.
 //
-// One error trap covers the whole run (trap()): "object not set" and "file not found" send
+// One error trap covers the whole run (caught()): "object not set" and "file not found" send
 // the run to the operator's file choice, a command the database rejects is passed over,
 // anything else is logged under "CMDiNVERTI" and the run goes on. Once the trap has sent the
-// run to the file choice it is spent: a further error ends the run with a message.
+// run to the file choice it is spent: a further error ends the run with a message. A failure
+// of the database engine or of the connection, rather than of one row, ends the run at once.
+//
+// The stages read what they need once, decide in memory and write in batches (BatchWriter).
 class ConversionRun
 {
 public:
@@ -38,8 +41,15 @@ public:
     static QString downloadUrl();
 
 private:
+    // Thrown by the trap when the run leaves the failing step for another stage.
+    struct Diverted
+    {
+        Stage to;
+    };
+
     bool admitted();
-    bool start();
+    Stage start();
+    Stage runStage(Stage stage);
     Stage acquire();
     Stage chooseFile();
     Stage loadStaging();
@@ -49,10 +59,13 @@ private:
     bool DownloadFile(const QString& URL, const QString& LocalFilename);
     QString connectionString() const;
 
-    // Hands a failure to the trap. Returns true when e is a failure; afterwards diverted()
-    // says whether the trap took the run elsewhere, in which case the stage returns at once.
-    bool trap(const Error& e);
-    bool diverted() const { return divertToFileChoice_ || fatal_.failed(); }
+    // Hands a step's failure to the trap. Returns whether the step failed, when the run goes
+    // on with the next step; otherwise throws Diverted.
+    bool caught(const Error& e);
+    // The same for a step of the database, whose failures other than a row's own end the run.
+    bool caughtFromDatabase(const Error& e);
+    // Ends the run with one critical message and the window usable again.
+    [[noreturn]] void endWith(const Error& e, bool logIt);
 
     // Exits that close the window: the messages, then Command1 enabled, the window disabled,
     // an optional last message, and the window unloaded.
@@ -67,6 +80,4 @@ private:
 
     db::Connection connection_;
     bool trapSpent_ = false;
-    bool divertToFileChoice_ = false;
-    Error fatal_;
 };

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -38,17 +39,10 @@ QString nextConnectionName()
 
 const QString kSqliteSuffix = QStringLiteral(".sqlite");
 
-// Runs sql with its values bound. Text without values goes to the server as it is, so a
-// batch of several statements runs whole.
-bool run(QSqlQuery& q, const QString& sql, const QVariantList& binds)
+Traffic& counters()
 {
-    if (binds.isEmpty())
-        return q.exec(sql);
-    if (!q.prepare(sql))
-        return false;
-    for (const QVariant& v : binds)
-        q.addBindValue(v);
-    return q.exec();
+    static Traffic t;
+    return t;
 }
 
 } // namespace
@@ -56,6 +50,11 @@ bool run(QSqlQuery& q, const QString& sql, const QVariantList& binds)
 void setFaultHook(FaultHook hook)
 {
     faultHook() = std::move(hook);
+}
+
+Traffic traffic()
+{
+    return counters();
 }
 
 QVariant Rows::value(const QString& field) const
@@ -94,6 +93,10 @@ Connection::~Connection()
 
 void Connection::close()
 {
+    // Statements first: they belong to the database removed below.
+    prepared_.clear();
+    direct_.reset();
+    lock_.reset();
     if (QSqlDatabase::contains(name_)) {
         {
             QSqlDatabase database = QSqlDatabase::database(name_, false);
@@ -103,6 +106,8 @@ void Connection::close()
     }
     open_ = false;
     folderOnly_ = false;
+    inTransaction_ = false;
+    sqliteFile_.clear();
 }
 
 Error Connection::notOpen() const
@@ -110,10 +115,38 @@ Error Connection::notOpen() const
     return {3704, QStringLiteral("Operazione non consentita se l'oggetto è chiuso.")};
 }
 
-Error Connection::sqlError(const QSqlError& error, bool opening) const
+Error Connection::sqlError(const QSqlError& error, bool opening)
 {
     const QString text = withoutSecret(error.text(), target_.password);
+    deadlocked_ = isDeadlock(target_.engine, error.nativeErrorCode());
     return {mapErrorNumber(target_.engine, error.nativeErrorCode(), text, opening), text};
+}
+
+Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*& q)
+{
+    ++counters().statements;
+    deadlocked_ = false;
+    const QSqlDatabase database = QSqlDatabase::database(name_, false);
+    if (binds.isEmpty()) {
+        // Text without values goes to the server as it is, so a batch of several
+        // statements runs whole.
+        direct_ = std::make_unique<QSqlQuery>(database);
+        direct_->setForwardOnly(true);
+        q = direct_.get();
+        return q->exec(sql) ? Error() : sqlError(q->lastError(), false);
+    }
+    auto found = prepared_.find(sql);
+    if (found == prepared_.end()) {
+        auto statement = std::make_unique<QSqlQuery>(database);
+        statement->setForwardOnly(true);
+        if (!statement->prepare(sql))
+            return sqlError(statement->lastError(), false);
+        found = prepared_.emplace(sql, std::move(statement)).first;
+    }
+    q = found->second.get();
+    for (int i = 0; i < binds.size(); ++i)
+        q->bindValue(i, binds[i]);
+    return q->exec() ? Error() : sqlError(q->lastError(), false);
 }
 
 Error Connection::open(const QString& connectionString)
@@ -132,6 +165,7 @@ Error Connection::open(const QString& connectionString)
             return {};
         }
         const QString file = sqliteCatalogueFile(target_.folder, target_.catalogue);
+        sqliteFile_ = file;
         if (file.isEmpty())
             return {ErrorNumber::Unreachable,
                     QStringLiteral("Cannot open database \"%1\" requested by the login. The "
@@ -178,12 +212,17 @@ Error Connection::execute(const QString& sql, const QVariantList& binds, int* ro
         return e;
     if (!open_ || folderOnly_)
         return notOpen();
-    QSqlQuery q(QSqlDatabase::database(name_, false));
-    if (!run(q, sql, binds))
-        return sqlError(q.lastError(), false);
-    if (rowsAffected)
-        *rowsAffected = q.numRowsAffected();
-    return {};
+    QSqlQuery* q = nullptr;
+    const Error e = run(sql, binds, q);
+    if (!e.failed()) {
+        if (!inTransaction_)
+            ++counters().commits;
+        if (rowsAffected)
+            *rowsAffected = q->numRowsAffected();
+    }
+    if (q)
+        q->finish();
+    return e;
 }
 
 Error Connection::query(const QString& sql, const QVariantList& binds, Rows& rows, int maxRows)
@@ -193,24 +232,27 @@ Error Connection::query(const QString& sql, const QVariantList& binds, Rows& row
         return e;
     if (!open_ || folderOnly_)
         return notOpen();
-    QSqlQuery q(QSqlDatabase::database(name_, false));
-    q.setForwardOnly(true);
-    if (!run(q, sql, binds))
-        return sqlError(q.lastError(), false);
-    rows.record_ = q.record();
-    const int columns = rows.record_.count();
-    while (q.next()) {
-        QVariantList row;
-        row.reserve(columns);
-        for (int i = 0; i < columns; ++i)
-            row.append(q.value(i));
-        rows.rows_.push_back(std::move(row));
-        if (maxRows > 0 && rows.count() >= maxRows)
-            break;
+    QSqlQuery* q = nullptr;
+    Error e = run(sql, binds, q);
+    if (!e.failed()) {
+        rows.record_ = q->record();
+        const int columns = rows.record_.count();
+        while (q->next()) {
+            QVariantList row;
+            row.reserve(columns);
+            for (int i = 0; i < columns; ++i)
+                row.append(q->value(i));
+            rows.rows_.push_back(std::move(row));
+            if (maxRows > 0 && rows.count() >= maxRows)
+                break;
+        }
+        if (q->lastError().isValid())
+            e = sqlError(q->lastError(), false);
     }
-    if (q.lastError().isValid())
-        return sqlError(q.lastError(), false);
-    return {};
+    // A cursor left open would hold the engine's read lock.
+    if (q)
+        q->finish();
+    return e;
 }
 
 Error Connection::begin()
@@ -220,8 +262,10 @@ Error Connection::begin()
     if (!open_ || folderOnly_)
         return notOpen();
     QSqlDatabase database = QSqlDatabase::database(name_, false);
+    deadlocked_ = false;
     if (!database.transaction())
         return sqlError(database.lastError(), false);
+    inTransaction_ = true;
     return {};
 }
 
@@ -234,18 +278,55 @@ Error Connection::commit()
     if (!open_ || folderOnly_)
         return notOpen();
     QSqlDatabase database = QSqlDatabase::database(name_, false);
+    inTransaction_ = false;
     if (!database.commit()) {
         const Error e = sqlError(database.lastError(), false);
         database.rollback();
         return e;
     }
+    ++counters().commits;
     return {};
 }
 
 void Connection::rollback()
 {
+    inTransaction_ = false;
     if (open_ && !folderOnly_)
         QSqlDatabase::database(name_, false).rollback();
+}
+
+Error Connection::lockConversion(bool& granted)
+{
+    granted = false;
+    if (Error e = injected("lock"); e.failed())
+        return e;
+    if (!open_ || folderOnly_)
+        return notOpen();
+    if (target_.engine == Engine::Sqlite) {
+        // Beside the catalogue; a lock left by a program that died is taken over.
+        lock_ = std::make_unique<QLockFile>(sqliteFile_ + QStringLiteral(".lock"));
+        lock_->setStaleLockTime(0);
+        granted = lock_->tryLock(0);
+        if (!granted && lock_->error() != QLockFile::LockFailedError)
+            return {ErrorNumber::Unspecified,
+                    QStringLiteral("Impossibile creare il file di blocco %1.")
+                        .arg(QDir::toNativeSeparators(lock_->fileName()))};
+        if (!granted)
+            lock_.reset();
+        return {};
+    }
+    // Owned by the session: the server releases it when the connection ends, however it ends.
+    Rows rows;
+    if (Error e =
+            query(QStringLiteral("SET NOCOUNT ON; DECLARE @r int; "
+                                 "EXEC @r = sp_getapplock @Resource = N'ConvertiCodiceTestata', "
+                                 "@LockMode = 'Exclusive', @LockOwner = 'Session', "
+                                 "@LockTimeout = 0; SELECT @r AS Granted"),
+                  {}, rows);
+        e.failed())
+        return e;
+    granted = !rows.eof() && rows.value(QStringLiteral("Granted")).toInt() >= 0;
+    return {};
 }
 
 Error Connection::catalogues(QStringList& names)

@@ -10,7 +10,12 @@
 #include <QVariant>
 #include <QVariantList>
 #include <functional>
+#include <memory>
+#include <unordered_map>
 #include <vector>
+
+class QLockFile;
+class QSqlQuery;
 
 namespace db {
 
@@ -19,6 +24,15 @@ namespace db {
 // operation fail with it, without touching the database. Cleared with an empty function.
 using FaultHook = std::function<Error(const char* operation)>;
 void setFaultHook(FaultHook hook);
+
+// What the data layer sent to the engines since the program started: statements (commands
+// and queries) and commits (explicit ones, and each write made outside a transaction).
+struct Traffic
+{
+    qint64 statements = 0;
+    qint64 commits = 0;
+};
+Traffic traffic();
 
 // A result read whole when it is opened, like a static cursor: the row count is exact and
 // later changes to the tables do not move it.
@@ -66,6 +80,12 @@ public:
     Error begin();
     Error commit();
     void rollback();
+    // Whether the last failure made this connection's transaction a deadlock victim.
+    bool deadlocked() const { return deadlocked_; }
+
+    // Takes the catalogue's conversion lock without waiting, held until the connection
+    // closes (or the program ends): granted is false when another connection holds it.
+    Error lockConversion(bool& granted);
 
     // The server's catalogue names in the server's order ("sp_databases"); on the embedded
     // engine the folder's .sqlite files in name order, without regard to case as the server
@@ -73,13 +93,21 @@ public:
     Error catalogues(QStringList& names);
 
 private:
-    Error sqlError(const QSqlError& error, bool opening) const;
+    Error sqlError(const QSqlError& error, bool opening);
     Error notOpen() const;
+    // Runs sql with its values bound; statements with values are prepared once and kept.
+    Error run(const QString& sql, const QVariantList& binds, QSqlQuery*& q);
 
     QString name_;
     ConnectionTarget target_;
+    QString sqliteFile_;
     bool open_ = false;
     bool folderOnly_ = false; // the embedded engine's "master": the folder itself
+    bool inTransaction_ = false;
+    bool deadlocked_ = false;
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> prepared_;
+    std::unique_ptr<QSqlQuery> direct_;
+    std::unique_ptr<QLockFile> lock_;
 };
 
 // Where the embedded engine keeps the catalogue NAME, matched without regard to case;

@@ -25,8 +25,11 @@ constexpr Mapping kSqlServer[] = {
     {547, ConstraintViolation}, {2601, ConstraintViolation}, {2627, ConstraintViolation},
     {18452, LoginFailed},       {18456, LoginFailed},        {18470, LoginFailed},
     {18486, LoginFailed},       {18487, LoginFailed},        {18488, LoginFailed},
-    {4060, Unreachable},
+    {4060, Unreachable},        {229, AccessDenied},         {230, AccessDenied},
+    {262, AccessDenied},        {3906, AccessDenied},
 };
+
+constexpr int kDeadlockVictim = 1205;
 
 qint32 sqlServerNumber(const QString& nativeCode, const QString& text, bool opening)
 {
@@ -50,30 +53,69 @@ qint32 sqlServerNumber(const QString& nativeCode, const QString& text, bool open
             return Unreachable;
         return found == LoginFailed ? LoginFailed : Unreachable;
     }
-    return found != 0 ? found : CommandText;
+    if (found != 0)
+        return found;
+    // Qt's own statement errors carry no number; anything else the server said is no fault
+    // of one row (deadlock, full log, lost connection, ...).
+    return nativeCode.trimmed().isEmpty() ? CommandText : Unspecified;
 }
 
 qint32 sqliteNumber(const QString& nativeCode, const QString& text, bool opening)
 {
     if (opening)
         return Unreachable;
-    const int code = nativeCode.toInt() & 0xff;
-    if (code == 19) // SQLITE_CONSTRAINT; the staging table names its size checks this way
+    switch (nativeCode.toInt() & 0xff) {
+    case 0:  // Qt's own statement errors
+    case 25: // SQLITE_RANGE
+        return CommandText;
+    case 1: // SQLITE_ERROR: the statement itself
+        return text.contains(QStringLiteral("no such table")) ||
+                       text.contains(QStringLiteral("no such column"))
+                   ? UnknownObject
+                   : CommandText;
+    case 19: // SQLITE_CONSTRAINT; the staging table names its size checks this way
         return text.contains(QStringLiteral("would be truncated")) ? Truncation
                                                                    : ConstraintViolation;
-    if (code == 20) // SQLITE_MISMATCH
+    case 20: // SQLITE_MISMATCH
         return ConversionFailed;
-    if (code == 18) // SQLITE_TOOBIG
+    case 18: // SQLITE_TOOBIG
         return Truncation;
-    if (text.contains(QStringLiteral("no such table")) ||
-        text.contains(QStringLiteral("no such column")))
-        return UnknownObject;
-    if (code == 14 || code == 26) // SQLITE_CANTOPEN, SQLITE_NOTADB
-        return Unreachable;
-    return CommandText;
+    case 3: // SQLITE_PERM
+    case 8: // SQLITE_READONLY
+        return AccessDenied;
+    default: // busy, locked, I/O, corrupt, full, cannot open, ...: the engine's failure
+        return Unspecified;
+    }
 }
 
 } // namespace
+
+bool isRowFault(qint32 number)
+{
+    switch (number) {
+    case CommandText:
+    case UnknownObject:
+    case ConversionFailed:
+    case Truncation:
+    case ConstraintViolation:
+    case RowNotFound:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isDeadlock(Engine engine, const QString& nativeCode)
+{
+    if (engine != Engine::SqlServer)
+        return false;
+    static const QRegularExpression digits(QStringLiteral("\\d+"));
+    for (auto it = digits.globalMatch(nativeCode); it.hasNext();) {
+        if (it.next().captured().toInt() == kDeadlockVictim)
+            return true;
+    }
+    return false;
+}
 
 qint32 mapErrorNumber(Engine engine, const QString& nativeCode, const QString& text, bool opening)
 {

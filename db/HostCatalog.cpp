@@ -4,7 +4,8 @@ namespace db {
 
 namespace {
 
-// The staging table as the host's SQL Server has always created it, one batch.
+// The staging table as the host's SQL Server has always created it, one batch; then the
+// index, which leaves the columns as they were.
 const QString kStagingDdlSqlServer = QStringLiteral(
     "SET ANSI_NULLS ON "
     "SET QUOTED_IDENTIFIER ON "
@@ -17,9 +18,14 @@ const QString kStagingDdlSqlServer = QStringLiteral(
     "[Titolo] [nchar](50) NULL, "
     "[Modificato] [int] NULL "
     ") ON [PRIMARY] ");
+const QString kStagingIndexSqlServer = QStringLiteral(
+    "IF NOT EXISTS (SELECT * FROM sys.indexes WHERE name = N'IX_CodiciCorvel_CodTestataVecchio' "
+    "AND object_id = OBJECT_ID(N'[dbo].[CodiciCorvel]')) "
+    "CREATE INDEX [IX_CodiciCorvel_CodTestataVecchio] ON [dbo].[CodiciCorvel] "
+    "([CodTestataVecchio])");
 
 // The same table on the embedded engine. The checks reject what SQL Server would truncate,
-// with its wording; the indexes only keep per-row lookups from scanning the table.
+// with its wording.
 const QString kStagingDdlSqlite[] = {
     QStringLiteral(
         "CREATE TABLE IF NOT EXISTS CodiciCorvel ("
@@ -31,43 +37,19 @@ const QString kStagingDdlSqlite[] = {
         "Titolo nchar(50) NULL CONSTRAINT \"String or binary data would be truncated\" "
         "CHECK (length(Titolo) <= 50), "
         "Modificato int NULL)"),
-    QStringLiteral("CREATE INDEX IF NOT EXISTS CodiciCorvel_Vecchio "
-                   "ON CodiciCorvel (CAST(CodTestataVecchio AS INTEGER))"),
-    QStringLiteral("CREATE INDEX IF NOT EXISTS CodiciCorvel_IdProdMod ON CodiciCorvel (IdProdMod)"),
+    QStringLiteral("CREATE INDEX IF NOT EXISTS IX_CodiciCorvel_CodTestataVecchio "
+                   "ON CodiciCorvel (CodTestataVecchio)"),
 };
-
-// A normalised code binds as a number when it is one, so that the comparison is numeric
-// as in the host's own queries; anything else compares as text.
-QVariant codeValue(const QString& code)
-{
-    if (const auto n = plainNumber(code))
-        return QVariant::fromValue(*n);
-    return code;
-}
 
 } // namespace
 
-std::optional<qint64> plainNumber(const QString& code)
-{
-    const QString t = code.trimmed();
-    if (t.isEmpty())
-        return std::nullopt;
-    for (QChar ch : t) {
-        if (ch < QLatin1Char('0') || ch > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    qsizetype first = 0;
-    while (first < t.size() - 1 && t[first] == QLatin1Char('0'))
-        ++first;
-    if (t.size() - first > 18)
-        return std::nullopt;
-    return t.mid(first).toLongLong();
-}
-
 Error HostCatalog::createStagingTable()
 {
-    if (!sqlite())
-        return c_.execute(kStagingDdlSqlServer);
+    if (!sqlite()) {
+        if (Error e = c_.execute(kStagingDdlSqlServer); e.failed())
+            return e;
+        return c_.execute(kStagingIndexSqlServer);
+    }
     for (const QString& sql : kStagingDdlSqlite) {
         if (Error e = c_.execute(sql); e.failed())
             return e;
@@ -75,19 +57,26 @@ Error HostCatalog::createStagingTable()
     return {};
 }
 
-Error HostCatalog::stagingRowExists(const QString& oldCode, bool& exists)
+Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
 {
-    const QVariant key = codeValue(oldCode);
-    const bool numeric = key.typeId() != QMetaType::QString;
-    const QString sql =
-        numeric && sqlite()
-            ? QStringLiteral(
-                  "SELECT * from CodiciCorvel where CAST(CodTestataVecchio AS INTEGER)=?")
-            : QStringLiteral("SELECT * from CodiciCorvel where CodTestataVecchio=?");
-    Rows rows;
-    if (Error e = c_.query(sql, {key}, rows, 1); e.failed())
+    rows.clear();
+    Rows result;
+    const QString sql = sqlite()
+                            ? QStringLiteral("SELECT rowid AS StagingRowId, IdProdMod, "
+                                             "CodTestataNuovo, CodTestataVecchio, Modificato "
+                                             "FROM CodiciCorvel ORDER BY CodTestataVecchio, rowid")
+                            : QStringLiteral("SELECT IdProdMod, CodTestataNuovo, "
+                                             "CodTestataVecchio, Modificato FROM CodiciCorvel "
+                                             "ORDER BY CodTestataVecchio");
+    if (Error e = c_.query(sql, {}, result); e.failed())
         return e;
-    exists = !(rows.bof() && rows.eof());
+    rows.reserve(result.count());
+    for (; !result.eof(); result.moveNext())
+        rows.push_back({result.value(QStringLiteral("StagingRowId")),
+                        result.value(QStringLiteral("IdProdMod")),
+                        result.text(QStringLiteral("CodTestataNuovo")),
+                        result.text(QStringLiteral("CodTestataVecchio")),
+                        result.value(QStringLiteral("Modificato"))});
     return {};
 }
 
@@ -102,8 +91,8 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
 {
     products.clear();
     Rows rows;
-    if (Error e = c_.query(QStringLiteral("SELECT * from Prodotti where inforiv=1 and IDDL= ? "
-                                          "ORDER BY CodiceTestata"),
+    if (Error e = c_.query(QStringLiteral("SELECT IDProd, CodiceTestata from Prodotti where "
+                                          "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
                            {distributorId}, rows);
         e.failed())
         return e;
@@ -114,62 +103,27 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
     return {};
 }
 
-Error HostCatalog::isApplied(const QVariant& productId, bool& applied)
-{
-    Rows rows;
-    if (Error e = c_.query(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod=?"),
-                           {productId}, rows, 1);
-        e.failed())
-        return e;
-    applied = !rows.bof();
-    return {};
-}
-
-Error HostCatalog::freeStagingRow(qint64 oldCode, std::optional<StagingRow>& row)
-{
-    row.reset();
-    const QString sql =
-        sqlite() ? QStringLiteral("SELECT rowid AS StagingRowId, * from CodiciCorvel where "
-                                  "CAST(CodTestataVecchio AS INTEGER)= ? and Modificato=0 "
-                                  "ORDER BY CodTestataVecchio")
-                 : QStringLiteral("SELECT * from CodiciCorvel where CodTestataVecchio= ? and "
-                                  "Modificato=0 ORDER BY CodTestataVecchio");
-    Rows rows;
-    if (Error e = c_.query(sql, {QVariant::fromValue(oldCode)}, rows, 1); e.failed())
-        return e;
-    if (!rows.bof())
-        row = StagingRow{rows.text(QStringLiteral("CodTestataNuovo")),
-                         rows.text(QStringLiteral("CodTestataVecchio")),
-                         rows.value(QStringLiteral("StagingRowId"))};
-    return {};
-}
-
 Error HostCatalog::applyConversion(const Product& product, const StagingRow& row)
 {
-    if (Error e = c_.begin(); e.failed())
+    if (Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata=? WHERE IDProd=?"),
+                             {row.newCode, product.id});
+        e.failed())
         return e;
+    // The row by its key: the embedded engine's row identity; on SQL Server, which gives the
+    // table no key, the first free row with the same codes, found through the index.
     int affected = 0;
-    Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata=? WHERE IDProd=?"),
-                         {row.newCode, product.id});
-    if (!e.failed()) {
-        if (sqlite())
-            e = c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod=?, Modificato=1 "
-                                          "WHERE rowid=? AND Modificato=0"),
-                           {product.id, row.rowId}, &affected);
-        else
-            e = c_.execute(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
-                                          "Modificato=1 WHERE CodTestataVecchio=? AND "
-                                          "CodTestataNuovo=? AND Modificato=0"),
-                           {product.id, row.oldCode, row.newCode}, &affected);
-    }
+    Error e = sqlite()
+                  ? c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod=?, Modificato=1 "
+                                              "WHERE rowid=? AND Modificato=0"),
+                               {product.id, row.rowId}, &affected)
+                  : c_.execute(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
+                                              "Modificato=1 WHERE CodTestataVecchio=? AND "
+                                              "CodTestataNuovo=? AND Modificato=0"),
+                               {product.id, row.oldCode, row.newCode}, &affected);
     if (!e.failed() && affected != 1)
         e = {ErrorNumber::RowNotFound,
              QStringLiteral("La riga di CodiciCorvel non è più disponibile.")};
-    if (e.failed()) {
-        c_.rollback();
-        return e;
-    }
-    return c_.commit();
+    return e;
 }
 
 Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
@@ -184,6 +138,13 @@ Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
     for (; !rows.eof(); rows.moveNext())
         productIds.push_back(rows.value(QStringLiteral("IdProdMod")));
     return {};
+}
+
+Error HostCatalog::assignDistributor(const QString& distributorId)
+{
+    return c_.execute(QStringLiteral("UPDATE Prodotti SET IDDL=? WHERE IDProd IN "
+                                     "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
+                      {distributorId});
 }
 
 Error HostCatalog::assignDistributor(const QVariant& productId, const QString& distributorId)

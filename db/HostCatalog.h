@@ -15,12 +15,14 @@ struct Product
     QString code; // CodiceTestata, exactly as read
 };
 
-// A staging row not yet applied.
+// A row of the staging table, as stored.
 struct StagingRow
 {
-    QString newCode; // CodTestataNuovo
-    QString oldCode; // CodTestataVecchio, exactly as read
-    QVariant rowId;  // the embedded engine's row identity
+    QVariant rowId;     // the embedded engine's row identity; invalid on SQL Server
+    QVariant productId; // IdProdMod
+    QString newCode;    // CodTestataNuovo
+    QString oldCode;    // CodTestataVecchio
+    QVariant applied;   // Modificato
 };
 
 // A product as the missing-code report lists it.
@@ -32,33 +34,34 @@ struct ReportProduct
 };
 
 // The named operations the run and the report perform on a host catalogue. All SQL lives
-// here; every value is bound, never pasted into the text. Codes compare as numbers, as the
-// host's own tools compare them.
+// here; every value is bound, never pasted into the text. The statements are plain reads,
+// inserts and updates by key, so they mean the same on both engines: comparing codes as
+// numbers is the caller's business.
 class HostCatalog
 {
 public:
     explicit HostCatalog(Connection& connection) : c_(connection) {}
 
-    // Creates CodiciCorvel when missing; an existing table is left as it is.
+    // Creates CodiciCorvel when missing, and the index on CodTestataVecchio that keeps
+    // marking a row from scanning the table; an existing table keeps its rows and columns.
     Error createStagingTable();
-    // Whether a staging row exists for the normalised old code.
-    Error stagingRowExists(const QString& oldCode, bool& exists);
+    // Every staging row, in CodTestataVecchio order.
+    Error stagingRows(std::vector<StagingRow>& rows);
     // Inserts a row not yet applied.
     Error insertStagingRow(const QString& newCode, const QString& oldCode, const QString& title);
 
     // Products of the distributor with inforiv = 1, in CodiceTestata order.
     Error productsOf(const QString& distributorId, std::vector<Product>& products);
-    // Whether a staging row already names the product.
-    Error isApplied(const QVariant& productId, bool& applied);
-    // The first staging row for the old code that is not yet applied.
-    Error freeStagingRow(qint64 oldCode, std::optional<StagingRow>& row);
-    // Gives the product its new code and marks the staging row applied to it, both or
-    // neither.
+    // Gives the product the row's new code and marks the row applied to it. The caller
+    // holds the transaction that keeps the two together; a row no longer free fails with
+    // RowNotFound.
     Error applyConversion(const Product& product, const StagingRow& row);
 
     // IdProdMod of every applied staging row.
     Error appliedProducts(std::vector<QVariant>& productIds);
-    // Moves one product to a distributor; a product that no longer exists is passed over.
+    // Moves every product an applied staging row names to the distributor, in one statement.
+    Error assignDistributor(const QString& distributorId);
+    // Moves one product; a product that no longer exists is passed over.
     Error assignDistributor(const QVariant& productId, const QString& distributorId);
 
     // IDSoggetto of the first distributor ('DL') whose FIEG code contains fieg; "" if none.
@@ -72,8 +75,5 @@ private:
     bool sqlite() const { return c_.engine() == Engine::Sqlite; }
     Connection& c_;
 };
-
-// A code column's text as a whole number, when it is one: digits with blanks around them.
-std::optional<qint64> plainNumber(const QString& code);
 
 } // namespace db

@@ -32,6 +32,9 @@ inline constexpr qint32 ConversionFailed = -2147217913;    // 0x80040E07
 inline constexpr qint32 Truncation = -2147217833;          // 0x80040E57
 inline constexpr qint32 ConstraintViolation = -2147217873; // 0x80040E2F
 inline constexpr qint32 Unreachable = -2147467259;         // 0x80004005
-inline constexpr qint32 LoginFailed = -2147217843;         // 0x80040E4D
-inline constexpr qint32 RowNotFound = -2147217864;         // 0x80040E38
+// The same number: what the provider raises for any failure it has no number of its own for.
+inline constexpr qint32 Unspecified = -2147467259;
+inline constexpr qint32 AccessDenied = -2147217911; // 0x80040E09
+inline constexpr qint32 LoginFailed = -2147217843;  // 0x80040E4D
+inline constexpr qint32 RowNotFound = -2147217864;  // 0x80040E38
 } // namespace ErrorNumber

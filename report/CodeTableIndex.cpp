@@ -3,7 +3,6 @@
 #include "conversion/CodeTable.h"
 #include "platform/TextFiles.h"
 
-#include <QRegularExpression>
 #include <cmath>
 #include <memory>
 
@@ -19,18 +18,9 @@ ProductCode ProductCode::fromField(const QString& text, bool null)
 {
     if (null)
         return {};
-    static const QRegularExpression number(
-        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eEdD][+-]?[0-9]+)?$"));
-    QString t = trimBlanks(text);
-    if (!number.match(t).hasMatch())
-        return {Kind::NotNumber, 0};
-    t.replace(QLatin1Char('d'), QLatin1Char('e')).replace(QLatin1Char('D'), QLatin1Char('e'));
-    bool ok = false;
-    const double value = t.toDouble(&ok);
-    // Out of range overflows in the host, which fails the comparison just the same.
-    if (!ok || !std::isfinite(value))
-        return {Kind::NotNumber, 0};
-    return {Kind::Number, value};
+    if (const std::optional<double> value = CodeTable::sqlNumber(text))
+        return {Kind::Number, *value};
+    return {Kind::NotNumber, 0};
 }
 
 CodeTableIndex CodeTableIndex::load(TextFileSystem& files, const QString& path,

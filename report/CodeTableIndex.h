@@ -22,10 +22,8 @@ struct ProductCode
     Kind kind = Kind::Null;
     double value = 0;
 
-    // Blanks around the text are ignored; what is left must be a whole decimal number with
-    // an optional sign, point and exponent ("0678", "+5", "1.5", "1e3"). Anything else,
-    // the empty text included, is not a number. The host also reads some locale forms
-    // (thousands separators, currency signs); title codes never carry them.
+    // Read as the run reads it (CodeTable::sqlNumber): "0678", "+5", "1.5" and "1e3" are
+    // numbers; anything else, the empty text included, is not.
     static ProductCode fromField(const QString& text, bool null);
 };
 

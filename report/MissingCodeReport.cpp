@@ -2,6 +2,7 @@
 
 #include "app/core/MainView.h"
 #include "app/core/Mod.h"
+#include "conversion/RepaintPacer.h"
 #include "db/ConnectionString.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
@@ -27,36 +28,6 @@ const QString kTool = QStringLiteral("MirkelDunso.exe");
 const QString kSeparator = QStringLiteral("\u00A7");
 const QString kDone = QStringLiteral("Aggiornamento CodiciProdotti Terminato");
 const QString kFailed = QStringLiteral("Errore: impossibile esportare i dati");
-
-// Lets the window repaint about twenty times a second. The clock is read only every so many
-// steps, because a step (a table line, a product) costs far less than reading it.
-class RepaintPacer
-{
-public:
-    RepaintPacer(const Clock& clock, MainView& view)
-        : clock_(clock), view_(view), last_(clock.now())
-    {
-    }
-
-    void step()
-    {
-        if (++steps_ % kStepsPerCheck != 0)
-            return;
-        const QDateTime now = clock_.now();
-        if (last_.msecsTo(now) < kIntervalMs)
-            return;
-        view_.pumpEvents();
-        last_ = now;
-    }
-
-private:
-    static constexpr unsigned kStepsPerCheck = 64;
-    static constexpr qint64 kIntervalMs = 50;
-    const Clock& clock_;
-    MainView& view_;
-    QDateTime last_;
-    unsigned steps_ = 0;
-};
 
 QString reportLine(const db::ReportProduct& product)
 {
@@ -106,12 +77,15 @@ Error ControllaCodiciNonPresentiNelFile(const Platform& platform, const HostConf
     if (db::HostCatalog(connection).reportProducts(products).failed())
         return fail();
 
-    RepaintPacer pacer(platform.clock, view);
+    RepaintPacer pacer(platform.clock);
+    const auto step = [&pacer, &view] {
+        if (pacer.due())
+            view.pumpEvents();
+    };
     if (!products.empty()) {
         // Opened for the first product, as a per-product search would; a table that cannot
         // be read fails there and not before.
-        const CodeTableIndex table =
-            CodeTableIndex::load(files, TabellaCodiciFile, [&pacer] { pacer.step(); });
+        const CodeTableIndex table = CodeTableIndex::load(files, TabellaCodiciFile, step);
         int missing = 0;
         for (const db::ReportProduct& product : products) {
             const CodeSearch search =
@@ -130,7 +104,7 @@ Error ControllaCodiciNonPresentiNelFile(const Platform& platform, const HostConf
                 view.setCaption(ViewLabel::LabelModificati,
                                 QString::number(missing) + QStringLiteral(" - CodiciMancanti"));
             }
-            pacer.step();
+            step();
         }
     }
 

@@ -6,6 +6,8 @@
 #include "tests/support/RunFixture.h"
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 using fixture::ProductRow;
@@ -109,8 +111,15 @@ private slots:
     void trapRejectedCommandIsSilent();
     void trapOtherErrorsAreLoggedOnce();
     void secondErrorAfterDiversionEndsTheRun();
-    void failedApplyChangesNeither();
-    void failedLookupEndsThePass();
+    void refusedConversionChangesNeither_data();
+    void refusedConversionChangesNeither();
+    void unreadableListEndsThePass();
+    void engineFailureEndsTheRun_data();
+    void engineFailureEndsTheRun();
+    void lockedCatalogueEndsTheRun();
+    void secondRunAtOnceGivesTheWindowBack();
+    void codesMatchAsNumbers_data();
+    void codesMatchAsNumbers();
 
     void rerunAfterInterruptionReachesTheSameEnd_data();
     void rerunAfterInterruptionReachesTheSameEnd();
@@ -314,7 +323,6 @@ void ConversionRunTest::stagingRules()
                               QStringLiteral("0|000000004|000000001|'); DROP TABLE PRODOTTI;--|0"),
                           }));
     // Blank lines are not counted; the duplicate is.
-    QCOMPARE(f.view.history(ViewLabel::LabelFatti).first(), QStringLiteral("1 - Elaborati"));
     QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("5 - Elaborati"));
     QVERIFY(!f.view.labelVisible(ViewLabel::Label7));
     QVERIFY(f.view.labelVisible(ViewLabel::Label6));
@@ -378,7 +386,8 @@ void ConversionRunTest::shortLinesAreSkippedWithOneLogLineEach()
     QCOMPARE(log.size(), 3);
     for (const QString& line : log)
         QVERIFY(line.startsWith(QStringLiteral("ERROR:\tErrore numero: 5 Descrizione: ")));
-    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("2 - Elaborati"));
+    // Every data line counts, staged or not.
+    QCOMPARE(f.view.caption(ViewLabel::LabelFatti), QStringLiteral("4 - Elaborati"));
 }
 
 void ConversionRunTest::completedRun()
@@ -402,8 +411,6 @@ void ConversionRunTest::completedRun()
                           QStringLiteral(" Aggiornamento Codici Titoli")}));
     QCOMPARE(maximumAtReassign, 3);
     QCOMPARE(progressAtReassign, 3);
-    QCOMPARE(f.view.history(ViewLabel::LabelModificati),
-             (QStringList{QStringLiteral("1 - Modificati"), QStringLiteral("2 - Modificati")}));
 
     QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
     QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
@@ -524,9 +531,7 @@ void ConversionRunTest::emptyDistributor069()
     QCOMPARE(maximum, 0);
     QCOMPARE(value, 0);
     // The load's count stays; the modified label keeps its design caption.
-    QCOMPARE(f.view.history(ViewLabel::LabelFatti),
-             (QStringList{QStringLiteral("1 - Elaborati"), QStringLiteral("2 - Elaborati"),
-                          QStringLiteral("3 - Elaborati")}));
+    QCOMPARE(f.view.caption(ViewLabel::LabelFatti), QStringLiteral("3 - Elaborati"));
     QVERIFY(f.view.history(ViewLabel::LabelModificati).isEmpty());
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
@@ -557,20 +562,30 @@ void ConversionRunTest::trapFileNotFoundAndObjectNotSet()
     QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
 }
 
+// The engine refuses rows of its own accord: a trigger fails the statement that writes them,
+// with an error of the statement's kind (SQLITE_ERROR) or of the row's (a constraint).
+void refuseStaging(RunFixture& f, const QString& oldCodes, const QString& failure)
+{
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    QVERIFY(fixture::exec(f.catalogue,
+                          QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON CodiciCorvel WHEN "
+                                         "NEW.CodTestataVecchio IN (%1) BEGIN SELECT %2; END")
+                              .arg(oldCodes, failure)));
+}
+
 void ConversionRunTest::trapRejectedCommandIsSilent()
 {
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // The embedded engine creates the staging table in three statements; the first insert
-    // follows them.
-    FaultPlan plan{Stage::Staging,
-                   {ErrorNumber::CommandText, QStringLiteral("Incorrect syntax")},
-                   3,
-                   {"execute"},
-                   1};
-    f.run(plan.hook());
+    refuseStaging(f, QStringLiteral("'000001001'"), QStringLiteral("json('no')"));
+    f.run();
     QVERIFY(f.logLines().isEmpty());
     QCOMPARE(f.staging().size(), 2);
+    QCOMPARE(f.product(2), QStringLiteral("2|1001|12"));
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
 
@@ -578,15 +593,17 @@ void ConversionRunTest::trapOtherErrorsAreLoggedOnce()
 {
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // The second and third inserts of the load fail (three statements create the table).
-    FaultPlan plan{
-        Stage::Staging, {-2147217871, QStringLiteral("Timeout scaduto")}, 4, {"execute"}, 2};
-    f.run(plan.hook());
-    QCOMPARE(f.logLines(),
-             QStringList(2, QStringLiteral("ERROR:\tErrore numero: -2147217871 Descrizione: "
-                                           "Timeout scaduto Sorgente:CMDiNVERTI ")));
+    refuseStaging(f, QStringLiteral("'000001001','000007777'"),
+                  QStringLiteral("RAISE(ABORT, 'riga rifiutata')"));
+    f.run();
+    const QStringList log = f.logLines();
+    QCOMPARE(log.size(), 2);
+    for (const QString& line : log)
+        QVERIFY2(line.startsWith(QStringLiteral("ERROR:\tErrore numero: -2147217873 ")) &&
+                     line.endsWith(QStringLiteral("Sorgente:CMDiNVERTI ")),
+                 qPrintable(line));
     QCOMPARE(f.staging().size(), 1);
-    QCOMPARE(f.view.history(ViewLabel::LabelFatti).at(2), QStringLiteral("3 - Elaborati"));
+    QCOMPARE(f.view.caption(ViewLabel::LabelFatti), QStringLiteral("3 - Elaborati"));
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
 
@@ -620,37 +637,206 @@ void ConversionRunTest::secondErrorAfterDiversionEndsTheRun()
     QCOMPARE(f.view.unloads, 0);
 }
 
-void ConversionRunTest::failedApplyChangesNeither()
+void ConversionRunTest::refusedConversionChangesNeither_data()
 {
+    QTest::addColumn<QString>("trigger");
+    QTest::newRow("new code refused")
+        << "BEFORE UPDATE OF CodiceTestata ON Prodotti WHEN NEW.IDProd = 2";
+    QTest::newRow("mark refused") << "BEFORE UPDATE ON CodiciCorvel WHEN NEW.IdProdMod = 2";
+}
+
+void ConversionRunTest::refusedConversionChangesNeither()
+{
+    QFETCH(QString, trigger);
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // In the rewrite the first execute is the product's new code, the second the staging
-    // row's marks: fail the second one, once.
-    FaultPlan plan{
-        Stage::Rewrite, {-2147217871, QStringLiteral("Timeout scaduto")}, 1, {"execute"}, 1};
-    f.run(plan.hook());
-    // Product 2 (code 1001) is reached first and loses its conversion; product 1 converts.
+    f.run([&](Stage s) {
+        if (s == Stage::Rewrite)
+            QVERIFY(fixture::exec(f.catalogue,
+                                  QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT "
+                                                 "RAISE(ABORT, 'String or binary data would be "
+                                                 "truncated'); END")
+                                      .arg(trigger)));
+    });
+    // Product 2 (code 1001) is refused alone; product 1, in the same batch, converts.
     QCOMPARE(f.product(2), QStringLiteral("2|1001|12"));
     QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
     QCOMPARE(f.staging().at(1), QStringLiteral("0|000901001|000001001|RIVISTA DUE|0"));
-    QCOMPARE(f.logLines().size(), 1);
-    QCOMPARE(f.view.history(ViewLabel::LabelModificati),
-             QStringList{QStringLiteral("1 - Modificati")});
-    QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("3 - Elaborati"));
+    const QStringList log = f.logLines();
+    QCOMPARE(log.size(), 1);
+    QVERIFY(log[0].startsWith(QStringLiteral("ERROR:\tErrore numero: -2147217833 ")));
+    QCOMPARE(f.view.caption(ViewLabel::LabelModificati), QStringLiteral("1 - Modificati"));
+    QCOMPARE(f.view.caption(ViewLabel::LabelFatti), QStringLiteral("3 - Elaborati"));
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
 
-void ConversionRunTest::failedLookupEndsThePass()
+void ConversionRunTest::unreadableListEndsThePass()
 {
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // Queries in the rewrite: the 069 look-up, the product list, then per product the link
-    // check and the staging look-up. Fail the second product's link check.
-    FaultPlan plan{
-        Stage::Rewrite, {-2147217871, QStringLiteral("Timeout scaduto")}, 4, {"query"}, 1};
+    // Queries in the rewrite: the 069 look-up, the product list, the staging rows.
+    FaultPlan plan{Stage::Rewrite,
+                   {ErrorNumber::UnknownObject, QStringLiteral("Invalid object name")},
+                   2,
+                   {"query"},
+                   1};
     f.run(plan.hook());
-    QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QCOMPARE(f.product(2), QStringLiteral("2|1001|12"));
     QCOMPARE(f.logLines().size(), 1);
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::engineFailureEndsTheRun_data()
+{
+    QTest::addColumn<int>("stage");
+    QTest::addColumn<QByteArray>("operation");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<qint32>("number");
+    QTest::newRow("busy while staging")
+        << int(Stage::Staging) << QByteArray("execute") << 3 << ErrorNumber::Unspecified;
+    QTest::newRow("lost connection in the rewrite")
+        << int(Stage::Rewrite) << QByteArray("execute") << 1 << ErrorNumber::Unspecified;
+    QTest::newRow("commit refused in the rewrite")
+        << int(Stage::Rewrite) << QByteArray("commit") << 0 << ErrorNumber::Unspecified;
+    QTest::newRow("permission refused at the reassignment")
+        << int(Stage::Reassign) << QByteArray("execute") << 0 << ErrorNumber::AccessDenied;
+    QTest::newRow("unknown number reading the products")
+        << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217871);
+}
+
+void ConversionRunTest::engineFailureEndsTheRun()
+{
+    QFETCH(int, stage);
+    QFETCH(QByteArray, operation);
+    QFETCH(int, skip);
+    QFETCH(qint32, number);
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    FaultPlan plan{Stage(stage), {number, QStringLiteral("motore in errore")}, skip, {operation}};
+    f.run(plan.hook());
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("motore in errore")});
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+    QCOMPARE(f.logLines(), QStringList{QStringLiteral("ERROR:\tErrore numero: %1 Descrizione: "
+                                                      "motore in errore Sorgente:CMDiNVERTI ")
+                                           .arg(number)});
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(f.view.windowEnabled);
+    QCOMPARE(f.view.unloads, 0);
+    // Nothing half-applied: a product holds its new code exactly when its row is marked.
+    for (const QString& row : f.staging()) {
+        const QStringList field = row.split(QLatin1Char('|'));
+        if (field[0] != QLatin1String("0"))
+            QVERIFY(f.product(field[0].toInt()).startsWith(field[0] + '|' + field[1]));
+    }
+    QVERIFY(f.product(1) == QStringLiteral("1|678|12") ||
+            f.staging().contains(QStringLiteral("1|000900678|000000678|GIORNALE UNO|1")));
+}
+
+void ConversionRunTest::lockedCatalogueEndsTheRun()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // Another program holds the catalogue's write lock for the whole run.
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
+        other.setDatabaseName(f.catalogue);
+        QVERIFY(other.open());
+        QSqlQuery lock(other);
+        QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        f.run();
+        lock.exec(QStringLiteral("ROLLBACK"));
+    }
+    QSqlDatabase::removeDatabase("other");
+    QCOMPARE(f.tp.dialogs.shown.size(), 1);
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+    QVERIFY2(f.tp.dialogs.shown[0].text.contains(QStringLiteral("locked")),
+             qPrintable(f.tp.dialogs.shown[0].text));
+    QCOMPARE(f.logLines().size(), 1);
+    QVERIFY(f.view.windowEnabled);
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+}
+
+void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // The other cash desk presses the button while this run is in its rewrite.
+    FakeView otherView;
+    QString otherFile;
+    f.run([&](Stage s) {
+        if (s != Stage::Rewrite)
+            return;
+        ConversionRun other(f.tp.platform, f.log, f.config, otherView, otherFile);
+        other.execute();
+    });
+    QCOMPARE(f.tp.dialogs.texts(),
+             (QStringList{QStringLiteral("Un'altra conversione e' in corso su questo database. "
+                                         "Attendere che termini, poi riprovare."),
+                          QStringLiteral("Procedura Completata")}));
+    QVERIFY(otherView.command1Enabled);
+    QVERIFY(otherView.windowEnabled);
+    QCOMPARE(otherView.unloads, 0);
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+    QCOMPARE(f.staging().size(), 3);
+
+    // Once the first has ended, the second may run: it finds nothing left to do.
+    ConversionRun again(f.tp.platform, f.log, f.config, otherView, otherFile);
+    again.execute();
+    QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
+    QCOMPARE(f.staging().size(), 3);
+}
+
+void ConversionRunTest::codesMatchAsNumbers_data()
+{
+    QTest::addColumn<QString>("productCode");
+    QTest::addColumn<QByteArray>("table");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("logged");
+    const QByteArray standard = standardTable();
+    QTest::newRow("decimal old code is a bad line") << "1"
+                                                    << QByteArray("77\tdecimale\t1.5\t1\t\r\n"
+                                                                  "88\tuno\t1\t1\t\r\n")
+                                                    << "000000088" << 1;
+    QTest::newRow("negative new code is a bad line")
+        << "2" << QByteArray("-66\tx\t2\t1\t\r\n") << "2" << 1;
+    QTest::newRow("seventeen digits are a bad line")
+        << "3" << QByteArray("12345678901234567\tlungo\t3\t1\t\r\n") << "3" << 1;
+    QTest::newRow("fifteen digits keep their last nine")
+        << "987654321"
+        << QByteArray("999999999999999\tlungo\t123456789987654321\t1\t\r\n"
+                      "5\tcorto\t999987654321\t1\t\r\n")
+        << "000000005" << 1;
+    QTest::newRow("whole number written as decimal")
+        << "7" << QByteArray("70\tsette\t7.0\t1\t\r\n") << "000000070" << 0;
+    QTest::newRow("sign") << "+678" << standard << "000900678" << 0;
+    QTest::newRow("decimal part") << "678.0" << standard << "000900678" << 0;
+    QTest::newRow("exponent") << "6.78e2" << standard << "000900678" << 0;
+    QTest::newRow("blanks and zeros") << " 000678 " << standard << "000900678" << 0;
+    QTest::newRow("not a number") << "678abc" << standard << "678abc" << 0;
+    QTest::newRow("empty") << "" << standard << "" << 0;
+}
+
+void ConversionRunTest::codesMatchAsNumbers()
+{
+    QFETCH(QString, productCode);
+    QFETCH(QByteArray, table);
+    QFETCH(QString, expected);
+    QFETCH(int, logged);
+    RunFixture f({{1, productCode, QStringLiteral("prodotto"), 12}});
+    // Rows an older tool left: codes that are no number match nothing and stop nothing.
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    QVERIFY(fixture::exec(f.catalogue, QStringLiteral("INSERT INTO CodiciCorvel VALUES "
+                                                      "(0,'000000011','000000-66','VECCHIO',0),"
+                                                      "(0,'000000012','12346E+16','VECCHIO',0),"
+                                                      "(0,'000000013','abc','VECCHIO',0)")));
+    f.table(table);
+    f.run();
+    QCOMPARE(f.product(1).section(QLatin1Char('|'), 1, 1), expected);
+    QCOMPARE(f.logLines().size(), logged);
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
 
@@ -689,7 +875,8 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
                    -1};
     f.run(plan.hook());
     QVERIFY(fixture::snapshot(f.catalogue) != fixture::snapshot(reference.catalogue));
-    QCOMPARE(f.view.unloads, 1);
+    // The distributor look-up reports its own failure as a missing distributor.
+    QVERIFY(f.view.windowEnabled || f.view.unloads == 1);
 
     f.run();
     QCOMPARE(fixture::snapshot(f.catalogue), fixture::snapshot(reference.catalogue));

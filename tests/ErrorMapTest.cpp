@@ -47,7 +47,16 @@ void ErrorMapTest::sqlServer_data()
     QTest::newRow("duplicate key") << "2627"
                                    << "" << false << ConstraintViolation;
     QTest::newRow("anything else in a command") << "50000"
-                                                << "raised" << false << CommandText;
+                                                << "raised" << false << Unspecified;
+    QTest::newRow("deadlock victim") << "1205"
+                                     << "" << false << Unspecified;
+    QTest::newRow("full log") << "9002"
+                              << "" << false << Unspecified;
+    QTest::newRow("lost connection") << "20004"
+                                     << "Read from the server failed" << false << Unspecified;
+    QTest::newRow("permission refused")
+        << "229"
+        << "The UPDATE permission was denied" << false << AccessDenied;
     QTest::newRow("no native code in a command") << ""
                                                  << "" << false << CommandText;
     QTest::newRow("login refused") << "18456"
@@ -104,6 +113,17 @@ void ErrorMapTest::sqlite_data()
                               << "NOT NULL constraint failed" << false << ConstraintViolation;
     QTest::newRow("mismatch") << "20"
                               << "datatype mismatch" << false << ConversionFailed;
+    QTest::newRow("busy beyond the wait") << "5"
+                                          << "database is locked" << false << Unspecified;
+    QTest::newRow("read-only catalogue")
+        << "8"
+        << "attempt to write a readonly database" << false << AccessDenied;
+    QTest::newRow("disk I/O") << "10"
+                              << "disk I/O error" << false << Unspecified;
+    QTest::newRow("corrupt") << "11"
+                             << "database disk image is malformed" << false << Unspecified;
+    QTest::newRow("disk full") << "13"
+                               << "database or disk is full" << false << Unspecified;
     QTest::newRow("not a database") << "26"
                                     << "file is not a database" << false << Unreachable;
     QTest::newRow("cannot open") << "14"

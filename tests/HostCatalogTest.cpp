@@ -75,7 +75,8 @@ public:
         if (serverSetting.isEmpty())
             return QStringLiteral("MIRKEL_TEST_SQLSERVER is not set (\"server;user;password\")");
         const qsizetype first = serverSetting.indexOf(QLatin1Char(';'));
-        const qsizetype second = first < 0 ? -1 : serverSetting.indexOf(QLatin1Char(';'), first + 1);
+        const qsizetype second =
+            first < 0 ? -1 : serverSetting.indexOf(QLatin1Char(';'), first + 1);
         if (second < 0)
             return QStringLiteral("MIRKEL_TEST_SQLSERVER must be \"server;user;password\"");
         server_ = serverSetting.left(first);
@@ -212,9 +213,7 @@ private slots:
     void cleanup() { db::setFaultHook({}); }
 
     void stagingTableCreationKeepsRows();
-    void stagingRowExistsComparesNumbers_data();
-    void stagingRowExistsComparesNumbers();
-    void freeStagingRowSkipsAppliedRows();
+    void stagingRowsAreReadAsStored();
     void productIdForCode_data();
     void productIdForCode();
     void distributorId_data();
@@ -259,6 +258,18 @@ private:
                                   r[2].toString(), r[3].toString()));
         return lines;
     }
+    // The first staging row not yet applied whose old code is the text given.
+    std::optional<db::StagingRow> freeRow(HostCatalog& host, const QString& oldCode)
+    {
+        std::vector<db::StagingRow> rows;
+        if (host.stagingRows(rows).failed())
+            return std::nullopt;
+        for (const db::StagingRow& row : rows) {
+            if (row.oldCode.trimmed() == oldCode && row.applied.toInt() == 0)
+                return row;
+        }
+        return std::nullopt;
+    }
     bool stage(HostCatalog& host, const QString& newCode, const QString& oldCode)
     {
         return !host.insertStagingRow(newCode, oldCode, QStringLiteral("Titolo")).failed();
@@ -295,51 +306,34 @@ void HostCatalogTest::stagingTableCreationKeepsRows()
     QCOMPARE(stagingRows(), QStringList{QStringLiteral("000000901|000000678|0|0")});
 }
 
-void HostCatalogTest::stagingRowExistsComparesNumbers_data()
-{
-    QTest::addColumn<QString>("code");
-    QTest::addColumn<bool>("exists");
-    QTest::newRow("normalised") << "000000678" << true;
-    QTest::newRow("plain number") << "678" << true;
-    QTest::newRow("other zeros") << "0678" << true;
-    QTest::newRow("blanks around") << " 678 " << true;
-    QTest::newRow("other number") << "679" << false;
-    QTest::newRow("longer number") << "6780" << false;
-}
-
-void HostCatalogTest::stagingRowExistsComparesNumbers()
-{
-    QFETCH(QString, code);
-    QFETCH(bool, exists);
-    Connection c;
-    QVERIFY(open(c));
-    HostCatalog host(c);
-    QVERIFY(!host.createStagingTable().failed());
-    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
-    bool found = !exists;
-    QVERIFY(!host.stagingRowExists(code, found).failed());
-    QCOMPARE(found, exists);
-}
-
-void HostCatalogTest::freeStagingRowSkipsAppliedRows()
+void HostCatalogTest::stagingRowsAreReadAsStored()
 {
     Connection c;
     QVERIFY(open(c));
     HostCatalog host(c);
     QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000903"), QStringLiteral("000000679")));
     QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
     QVERIFY(stage(host, QStringLiteral("000000902"), QStringLiteral("000000678")));
     QVERIFY(b_.exec(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = 99, Modificato = 1 "
                                    "WHERE CodTestataNuovo = '000000901'")));
 
-    std::optional<db::StagingRow> row;
-    QVERIFY(!host.freeStagingRow(678, row).failed());
-    QVERIFY(row.has_value());
-    QCOMPARE(row->newCode.trimmed(), QStringLiteral("000000902"));
-    QCOMPARE(row->oldCode.trimmed(), QStringLiteral("000000678"));
-
-    QVERIFY(!host.freeStagingRow(679, row).failed());
-    QVERIFY(!row.has_value());
+    std::vector<db::StagingRow> rows;
+    QVERIFY(!host.stagingRows(rows).failed());
+    QCOMPARE(rows.size(), std::size_t(3));
+    // In old-code order.
+    QCOMPARE(rows[0].oldCode.trimmed(), QStringLiteral("000000678"));
+    QCOMPARE(rows[2].oldCode.trimmed(), QStringLiteral("000000679"));
+    QCOMPARE(rows[2].newCode.trimmed(), QStringLiteral("000000903"));
+    int applied = 0;
+    for (const db::StagingRow& row : rows) {
+        if (row.applied.toInt() == 1) {
+            ++applied;
+            QCOMPARE(row.productId.toInt(), 99);
+            QCOMPARE(row.newCode.trimmed(), QStringLiteral("000000901"));
+        }
+    }
+    QCOMPARE(applied, 1);
 }
 
 void HostCatalogTest::productIdForCode_data()
@@ -487,8 +481,7 @@ void HostCatalogTest::applyConversionChangesBoth()
     QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
     QVERIFY(stage(host, QStringLiteral("000000902"), QStringLiteral("000000678")));
 
-    std::optional<db::StagingRow> row;
-    QVERIFY(!host.freeStagingRow(678, row).failed());
+    const std::optional<db::StagingRow> row = freeRow(host, QStringLiteral("000000678"));
     QVERIFY(row.has_value());
     const Error e = host.applyConversion({7, QStringLiteral("000000678")}, *row);
     QVERIFY2(!e.failed(), qPrintable(e.description));
@@ -497,12 +490,6 @@ void HostCatalogTest::applyConversionChangesBoth()
     const QStringList staged = stagingRows();
     QCOMPARE(staged.filter(QStringLiteral("|7|1")).size(), 1);
     QCOMPARE(staged.filter(QStringLiteral("|0|0")).size(), 1);
-
-    bool applied = false;
-    QVERIFY(!host.isApplied(7, applied).failed());
-    QVERIFY(applied);
-    QVERIFY(!host.isApplied(8, applied).failed());
-    QVERIFY(!applied);
 }
 
 void HostCatalogTest::applyConversionIsBothOrNeither_data()
@@ -524,8 +511,7 @@ void HostCatalogTest::applyConversionIsBothOrNeither()
     HostCatalog host(c);
     QVERIFY(!host.createStagingTable().failed());
     QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
-    std::optional<db::StagingRow> row;
-    QVERIFY(!host.freeStagingRow(678, row).failed());
+    const std::optional<db::StagingRow> row = freeRow(host, QStringLiteral("000000678"));
     QVERIFY(row.has_value());
 
     QStringList before = stagingRows();
@@ -545,7 +531,15 @@ void HostCatalogTest::applyConversionIsBothOrNeither()
         });
     }
 
-    QCOMPARE(host.applyConversion({7, QStringLiteral("000000678")}, *row).number, number);
+    // As the run writes it: the caller's transaction holds the two updates together.
+    Error e = c.begin();
+    if (!e.failed())
+        e = host.applyConversion({7, QStringLiteral("000000678")}, *row);
+    if (e.failed())
+        c.rollback();
+    else
+        e = c.commit();
+    QCOMPARE(e.number, number);
     db::setFaultHook({});
     QCOMPARE(productCode(7), QStringLiteral("000000678"));
     QCOMPARE(stagingRows(), before);
@@ -569,8 +563,7 @@ void HostCatalogTest::appliedProductsMoveToDistributor()
     QVERIFY(!host.createStagingTable().failed());
     QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
     QVERIFY(stage(host, QStringLiteral("000000902"), QStringLiteral("000000999")));
-    std::optional<db::StagingRow> row;
-    QVERIFY(!host.freeStagingRow(678, row).failed());
+    const std::optional<db::StagingRow> row = freeRow(host, QStringLiteral("000000678"));
     QVERIFY(row.has_value());
     QVERIFY(!host.applyConversion({7, QStringLiteral("000000678")}, *row).failed());
 
@@ -586,6 +579,11 @@ void HostCatalogTest::appliedProductsMoveToDistributor()
     QCOMPARE(moved.size(), 2);
     QCOMPARE(moved[0][0].toInt(), 7);
     QCOMPARE(moved[1][0].toInt(), 10);
+    // All at once: only the products applied rows name.
+    QVERIFY(!host.assignDistributor(QStringLiteral("12")).failed());
+    QCOMPARE(b_.select(QStringLiteral("SELECT IDProd FROM Prodotti WHERE IDDL = 12 ORDER BY "
+                                      "IDProd")),
+             (QList<QVariantList>{{7}, {8}, {9}}));
 }
 
 void HostCatalogTest::reportReadsNullAsEmpty()
@@ -621,8 +619,7 @@ void HostCatalogTest::valuesAreStoredLiterally()
 
     const QString code = QStringLiteral("9'); --");
     QVERIFY(!host.insertStagingRow(code, QStringLiteral("000000679"), QString()).failed());
-    std::optional<db::StagingRow> row;
-    QVERIFY(!host.freeStagingRow(679, row).failed());
+    const std::optional<db::StagingRow> row = freeRow(host, QStringLiteral("000000679"));
     QVERIFY(row.has_value());
     QCOMPARE(row->newCode.trimmed(), code);
     QVERIFY(!host.applyConversion({8, QStringLiteral(" 0679 ")}, *row).failed());

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "db/Database.h"
+#include "db/ErrorMap.h"
+#include "errors/Error.h"
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+// Writes what a stage decides, several hundred units to a transaction. An item (a code-table
+// line, a product) is decided in memory into at most one unit, the statements it writes.
+//
+// When the engine refuses a unit for the unit's own sake, the batch is rolled back, its
+// decisions are undone, and its items are decided and written again one transaction each:
+// the refused unit then costs itself alone and goes to rowFault, and a later item that lost
+// to it in the batch gets its chance. Any other failure rolls the batch back, undoes its
+// decisions and is returned to the caller, which ends the run. A deadlock victim's
+// transaction is tried once more before that.
+template <typename Item, typename Unit> class BatchWriter
+{
+public:
+    static constexpr std::size_t kUnitsPerTransaction = 500;
+
+    struct Steps
+    {
+        std::function<std::optional<Unit>(const Item&)> decide; // may change the caller's state
+        std::function<void(const Unit&)> undo;                  // takes decide's change back
+        std::function<Error(const Unit&)> write;                // the unit's statements
+        std::function<void(const Unit&)> written;               // once its transaction commits
+        std::function<void(const Error&)> rowFault;             // a unit the engine refused
+    };
+
+    BatchWriter(db::Connection& connection, Steps steps) : c_(connection), steps_(std::move(steps))
+    {
+    }
+
+    Error add(const Item& item)
+    {
+        std::optional<Unit> unit = steps_.decide(item);
+        // Before the batch's first unit nothing can change this item's decision.
+        if (!unit && units_.empty())
+            return {};
+        items_.push_back(item);
+        if (unit)
+            units_.push_back(std::move(*unit));
+        return units_.size() >= kUnitsPerTransaction ? flush() : Error();
+    }
+
+    Error flush()
+    {
+        std::vector<Item> items = std::move(items_);
+        std::vector<Unit> units = std::move(units_);
+        items_.clear();
+        units_.clear();
+        if (units.empty())
+            return {};
+        const Error e = transaction(units);
+        if (!e.failed()) {
+            for (const Unit& unit : units)
+                steps_.written(unit);
+            return {};
+        }
+        for (auto it = units.rbegin(); it != units.rend(); ++it)
+            steps_.undo(*it);
+        if (!db::isRowFault(e.number))
+            return e;
+        for (const Item& item : items) {
+            const std::optional<Unit> unit = steps_.decide(item);
+            if (!unit)
+                continue;
+            const Error one = transaction({*unit});
+            if (!one.failed()) {
+                steps_.written(*unit);
+                continue;
+            }
+            steps_.undo(*unit);
+            if (!db::isRowFault(one.number))
+                return one;
+            steps_.rowFault(one);
+        }
+        return {};
+    }
+
+private:
+    Error transaction(const std::vector<Unit>& units)
+    {
+        Error e = writeAll(units);
+        if (e.failed() && c_.deadlocked())
+            e = writeAll(units);
+        return e;
+    }
+
+    Error writeAll(const std::vector<Unit>& units)
+    {
+        if (Error e = c_.begin(); e.failed())
+            return e;
+        for (const Unit& unit : units) {
+            if (Error e = steps_.write(unit); e.failed()) {
+                c_.rollback();
+                return e;
+            }
+        }
+        return c_.commit();
+    }
+
+    db::Connection& c_;
+    Steps steps_;
+    std::vector<Item> items_;
+    std::vector<Unit> units_;
+};
