@@ -126,18 +126,17 @@ Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*&
 {
     ++counters().statements;
     deadlocked_ = false;
-    const QSqlDatabase database = QSqlDatabase::database(name_, false);
     if (binds.isEmpty()) {
         // Text without values goes to the server as it is, so a batch of several
         // statements runs whole.
-        direct_ = std::make_unique<QSqlQuery>(database);
+        direct_ = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
         direct_->setForwardOnly(true);
         q = direct_.get();
         return q->exec(sql) ? Error() : sqlError(q->lastError(), false);
     }
     auto found = prepared_.find(sql);
     if (found == prepared_.end()) {
-        auto statement = std::make_unique<QSqlQuery>(database);
+        auto statement = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
         statement->setForwardOnly(true);
         if (!statement->prepare(sql))
             return sqlError(statement->lastError(), false);
