@@ -46,7 +46,8 @@ Line parseLine(const QString& line);
 // What the host reports when a column's ending TAB is missing.
 Error missingTabError();
 
-// The title as it is staged: upper case, blanks trimmed.
+// The title as it is staged: upper case letter by letter, so that it keeps its length,
+// blanks trimmed.
 QString stagedTitle(const QString& title);
 
 } // namespace CodeTable
