@@ -1,7 +1,7 @@
 #include "conversion/ConversionRun.h"
 
-#include "app/core/MainView.h"
 #include "conversion/CodeTable.h"
+#include "conversion/MainView.h"
 #include "db/ConnectionString.h"
 #include "db/HostCatalog.h"
 #include "db/Lookups.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/core/MainView.h"
+#include "conversion/MainView.h"
 #include "db/Database.h"
-#include "errors/Error.h"
+#include "platform/Error.h"
 
 #include <QString>
 #include <QWidget>
