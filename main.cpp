@@ -1,12 +1,12 @@
 #include "app/core/Mod.h"
 #include "app/gui/EportaProdottiAlternativi.h"
+#include "app/gui/QtDialogs.h"
 #include "errors/ErrorLog.h"
 #include "platform/Clock.h"
 #include "platform/Downloader.h"
 #include "platform/Platform.h"
 #include "platform/Shell.h"
 #include "platform/TextFiles.h"
-#include "platform/gui/QtDialogs.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "db/Database.h"
 #include "db/ErrorMap.h"
-#include "errors/Error.h"
+#include "platform/Error.h"
 
 #include <functional>
 #include <optional>

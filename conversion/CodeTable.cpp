@@ -112,7 +112,25 @@ Error missingTabError()
 
 QString stagedTitle(const QString& title)
 {
-    return trimBlanks(title.toUpper());
+    // Letter by letter, each keeping its place: QString::toUpper's full mapping turns "ß"
+    // into "SS", and a title grown past its column is refused by the engine.
+    QString upper = title;
+    for (qsizetype i = 0; i < upper.size(); ++i) {
+        const QChar c = upper.at(i);
+        if (c.isHighSurrogate() && i + 1 < upper.size() && upper.at(i + 1).isLowSurrogate()) {
+            const char32_t u = QChar::toUpper(QChar::surrogateToUcs4(c, upper.at(i + 1)));
+            if (QChar::requiresSurrogates(u)) {
+                upper[i] = QChar(QChar::highSurrogate(u));
+                upper[i + 1] = QChar(QChar::lowSurrogate(u));
+            }
+            ++i;
+        } else {
+            const char32_t u = QChar::toUpper(char32_t(c.unicode()));
+            if (!QChar::requiresSurrogates(u))
+                upper[i] = QChar(char16_t(u));
+        }
+    }
+    return trimBlanks(upper);
 }
 
 } // namespace CodeTable

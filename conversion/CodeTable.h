@@ -1,6 +1,6 @@
 #pragma once
 
-#include "errors/Error.h"
+#include "platform/Error.h"
 #include "platform/HostText.h"
 
 #include <QString>
@@ -62,7 +62,8 @@ Line parseLine(const QString& line);
 // staged is reported the same way.
 Error missingTabError();
 
-// The title as it is staged: upper case, blanks trimmed.
+// The title as it is staged: upper case letter by letter, so that it keeps its length,
+// blanks trimmed.
 QString stagedTitle(const QString& title);
 
 } // namespace CodeTable

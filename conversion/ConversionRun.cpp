@@ -1,8 +1,8 @@
 #include "conversion/ConversionRun.h"
 
-#include "app/core/MainView.h"
 #include "conversion/BatchWriter.h"
 #include "conversion/CodeTable.h"
+#include "conversion/MainView.h"
 #include "conversion/RepaintPacer.h"
 #include "db/ConnectionString.h"
 #include "db/ErrorMap.h"

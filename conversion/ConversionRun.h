@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/core/Mod.h"
 #include "db/Database.h"
-#include "errors/Error.h"
+#include "db/HostConfig.h"
+#include "platform/Error.h"
 
 #include <QString>
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "db/ConnectionString.h"
-#include "errors/Error.h"
+#include "platform/Error.h"
 
 #include <QString>
 

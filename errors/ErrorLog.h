@@ -1,6 +1,6 @@
 #pragma once
 
-#include "errors/Error.h"
+#include "platform/Error.h"
 
 #include <QDate>
 #include <QString>

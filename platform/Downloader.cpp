@@ -24,21 +24,23 @@ bool HttpDownloader::download(const QString& url, const QString& localFile)
     QNetworkReply* reply = manager.get(request);
 
     bool writeFailed = false;
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        const QByteArray chunk = reply->readAll();
+    bool sawTab = false;
+    const auto keep = [&](const QByteArray& chunk) {
+        sawTab = sawTab || chunk.contains('\t');
         if (out.write(chunk) != chunk.size())
             writeFailed = true;
-    });
+    };
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] { keep(reply->readAll()); });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 
-    const QByteArray rest = reply->readAll();
-    if (out.write(rest) != rest.size())
-        writeFailed = true;
+    keep(reply->readAll());
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool ok =
-        reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 && !writeFailed;
+    // Every line of the table holds a TAB: a body without one (empty included) is some
+    // other answer served with 200, which must not become the local copy.
+    const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300 &&
+                    !writeFailed && sawTab;
     reply->deleteLater();
     if (!ok) {
         out.cancelWriting();

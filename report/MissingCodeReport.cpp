@@ -1,11 +1,11 @@
 #include "report/MissingCodeReport.h"
 
-#include "app/core/MainView.h"
-#include "app/core/Mod.h"
+#include "conversion/MainView.h"
 #include "conversion/RepaintPacer.h"
 #include "db/ConnectionString.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
+#include "db/HostConfig.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"

@@ -1,7 +1,7 @@
-#include "app/core/HostConfigFile.h"
 #include "app/core/OptionsFile.h"
 #include "conversion/CodeTable.h"
 #include "conversion/ConversionRun.h"
+#include "db/HostConfigFile.h"
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/HostFixture.h"

@@ -52,6 +52,8 @@ private:
             reply(socket, "200 OK", body);
         } else if (path == "/empty") {
             reply(socket, "200 OK", {});
+        } else if (path == "/proxy-page") {
+            reply(socket, "200 OK", "<html>\r\n<body>Accesso negato</body>\r\n</html>\r\n");
         } else if (path == "/chunked") {
             socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: "
                           "close\r\n\r\n5\r\nCodic\r\n3\r\ne\t1\r\n0\r\n\r\n");
@@ -123,7 +125,8 @@ void DownloaderTest::answers_data()
 
     const QByteArray body("Codice\tNuovo\r\n000000678\t000000901\tCorriere\xE8\r\n");
     QTest::newRow("200") << "/ok" << true << body;
-    QTest::newRow("200, empty body") << "/empty" << true << QByteArray();
+    QTest::newRow("200, empty body") << "/empty" << false << QByteArray();
+    QTest::newRow("200, a page with no TAB") << "/proxy-page" << false << QByteArray();
     QTest::newRow("200, chunked") << "/chunked" << true << QByteArray("Codice\t1");
     QTest::newRow("redirect on the same server") << "/old" << true << body;
     QTest::newRow("404") << "/missing" << false << QByteArray();

@@ -1,5 +1,5 @@
+#include "app/gui/QtDialogs.h"
 #include "app/gui/frmFolderSelect.h"
-#include "platform/gui/QtDialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>

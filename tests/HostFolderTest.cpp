@@ -1,6 +1,6 @@
 #include "app/core/HostFolder.h"
-#include "app/core/HostConfigFile.h"
 #include "app/core/Mod.h"
+#include "db/HostConfigFile.h"
 #include "tests/support/Fakes.h"
 
 #include <QDir>

@@ -78,6 +78,36 @@ private:
     FakeDialogs& inner_;
 };
 
+// Dialogs that pass on a close request from the window manager when a box comes up, and
+// record whether the window was still there afterwards.
+class CloseRequestDialogs final : public Dialogs
+{
+public:
+    explicit CloseRequestDialogs(FakeDialogs& inner) : inner_(inner) {}
+    MsgAnswer message(const QString& text, MsgIcon icon, const QString& title,
+                      MsgButtons buttons) override
+    {
+        if (window && !requested) {
+            requested = true;
+            window->windowHandle()->close();
+            visibleAfterRequest = window->isVisible();
+        }
+        return inner_.message(text, icon, title, buttons);
+    }
+    std::optional<QString> openFile(const QString& name, const QString& folder) override
+    {
+        return inner_.openFile(name, folder);
+    }
+    QString pickFolder() override { return inner_.pickFolder(); }
+
+    QWidget* window = nullptr;
+    bool requested = false;
+    bool visibleAfterRequest = false;
+
+private:
+    FakeDialogs& inner_;
+};
+
 // Records the window's cursor at the moment the shell is asked to open the folder.
 class CursorShell final : public Shell
 {
@@ -198,6 +228,9 @@ private slots:
     void missingCodeReportUsesTheChosenCatalogue();
     void chiudiAndCloseBoxEndTheProgram_data();
     void chiudiAndCloseBoxEndTheProgram();
+    void closeBoxWaitsForTheWork_data();
+    void closeBoxWaitsForTheWork();
+    void progressBarWithNothingToMoveIsEmpty();
     void salvaOpzioniRoundTrip();
     void controlloOpensTheDestination();
     void selezionaDestOnlySetsPickedFolder();
@@ -718,6 +751,57 @@ void MainWindowTest::chiudiAndCloseBoxEndTheProgram()
     QVERIFY(!h.window->isVisible());
     QVERIFY(h.t.dialogs.shown.isEmpty());
     QVERIFY(!QFile::exists(h.t.path(QStringLiteral(" mirkeloption.txt"))));
+}
+
+void MainWindowTest::closeBoxWaitsForTheWork_data()
+{
+    QTest::addColumn<bool>("report");
+    QTest::newRow("conversion run") << false;
+    QTest::newRow("missing-code report") << true;
+}
+
+void MainWindowTest::closeBoxWaitsForTheWork()
+{
+    QFETCH(bool, report);
+    TestPlatform scratch;
+    CloseRequestDialogs dialogs(scratch.dialogs);
+    Harness h(&dialogs);
+    h.standardServer();
+    fixture::createCatalogue(h.server.path(), QStringLiteral("Mirkel2012"),
+                             fixture::standardSubjects(),
+                             {{1, QStringLiteral("678"), QStringLiteral("a"), 12}});
+    h.t.writeFile(QStringLiteral("TabellaCodiciVarno.txt"), "900678\ttitolo\t678\t1\t\r\n");
+    QVERIFY(h.window->Form_Load());
+    h.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+    dialogs.window = h.window.get();
+
+    // The close box is pressed as the first box of the work comes up.
+    if (report) {
+        h.window->TabellaCodiciFile = h.t.path(QStringLiteral("TabellaCodiciVarno.txt"));
+        QVERIFY(!h.window->ControllaCodiciNonPresentiNelFile().failed());
+        QCOMPARE(scratch.dialogs.texts(),
+                 QStringList{QStringLiteral("Aggiornamento CodiciProdotti Terminato")});
+    } else {
+        QTest::mouseClick(h.child<QAbstractButton>(QStringLiteral("Command1")), Qt::LeftButton);
+        QCOMPARE(scratch.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    }
+    QVERIFY(dialogs.requested);
+    QVERIFY(dialogs.visibleAfterRequest);
+    // The run still closes the window at its end; the report leaves it open.
+    QCOMPARE(h.window->isVisible(), report);
+}
+
+void MainWindowTest::progressBarWithNothingToMoveIsEmpty()
+{
+    Harness h;
+    MainView& view = *h.window;
+    auto* bar = h.child<QProgressBar>(QStringLiteral("ProgressBar2"));
+    view.setProgressMaximum(0);
+    view.setProgressValue(0);
+    // Equal ends would make the bar busy.
+    QVERIFY(bar->maximum() > bar->minimum());
+    QCOMPARE(bar->value(), bar->minimum());
 }
 
 void MainWindowTest::salvaOpzioniRoundTrip()

@@ -1,16 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "db/HostConfig.h"
 
-// Connection data read from the host's configuration at start-up.
-struct HostConfig
-{
-    QString DBServerName;
-    QString DBAdminUsername;
-    QString DBAdminPassword;
-    QString DBUsername;
-    QString DBPassword;
-};
+#include <QString>
 
 // State that lives as long as the program. main() owns the one instance, so every test
 // starts from a fresh one.

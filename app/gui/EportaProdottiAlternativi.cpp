@@ -2,13 +2,13 @@
 
 #include "Version.h"
 #include "app/core/Caption.h"
-#include "app/core/HostConfigFile.h"
 #include "app/core/HostFolder.h"
 #include "app/core/Mod.h"
 #include "app/core/OptionsFile.h"
 #include "app/gui/frmFolderSelect.h"
 #include "conversion/ConversionRun.h"
 #include "db/ConnectionString.h"
+#include "db/HostConfigFile.h"
 #include "db/Lookups.h"
 #include "errors/ErrorLog.h"
 #include "errors/Redact.h"
@@ -17,6 +17,7 @@
 #include "platform/Shell.h"
 #include "report/MissingCodeReport.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -25,7 +26,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QScreen>
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -267,13 +270,24 @@ void EportaProdottiAlternativi::configOption()
 
 void EportaProdottiAlternativi::Command1_Click()
 {
+    const QScopedValueRollback<bool> working(working_, true);
     ConversionRun(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile).execute();
 }
 
 Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
 {
+    const QScopedValueRollback<bool> working(working_, true);
     return report::ControllaCodiciNonPresentiNelFile(platform_, mod_.hostConfig, *this,
                                                      TabellaCodiciFile);
+}
+
+void EportaProdottiAlternativi::closeEvent(QCloseEvent* event)
+{
+    if (working_ && !unloading_) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void EportaProdottiAlternativi::Command2_Click()
@@ -380,7 +394,9 @@ void EportaProdottiAlternativi::setLabelVisible(ViewLabel which, bool visible)
 
 void EportaProdottiAlternativi::setProgressMaximum(int maximum)
 {
-    ProgressBar2->setMaximum(maximum);
+    // A range of 0..0 makes QProgressBar draw a busy bar; with nothing to move the operator
+    // sees an empty one.
+    ProgressBar2->setRange(0, std::max(maximum, 1));
 }
 
 void EportaProdottiAlternativi::setProgressValue(int value)
@@ -405,6 +421,7 @@ void EportaProdottiAlternativi::setWindowEnabled(bool enabled)
 
 void EportaProdottiAlternativi::unloadWindow()
 {
+    const QScopedValueRollback<bool> unloading(unloading_, true);
     close();
 }
 

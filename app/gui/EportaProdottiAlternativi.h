@@ -1,13 +1,14 @@
 #pragma once
 
-#include "app/core/MainView.h"
+#include "conversion/MainView.h"
 #include "db/Database.h"
-#include "errors/Error.h"
+#include "platform/Error.h"
 
 #include <QString>
 #include <QWidget>
 
 class ErrorLog;
+class QCloseEvent;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -74,6 +75,11 @@ public:
     void unloadWindow() override;
     void pumpEvents() override;
 
+protected:
+    // The close box does nothing while the run or the report works: they go on with the
+    // window and their boxes need it as their parent.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void buildControls();
     QLabel* viewLabel(ViewLabel label) const;
@@ -82,6 +88,8 @@ private:
     const Platform& platform_;
     Mod& mod_;
     ErrorLog& log_;
+    bool working_ = false;   // the run or the report is under way
+    bool unloading_ = false; // the window closes itself: unloadWindow()
 
     QGroupBox* Frame4;
     QGroupBox* Frame3;

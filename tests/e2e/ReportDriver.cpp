@@ -4,8 +4,8 @@
 // the Yes/No questions in turn, and No is the answer once they run out. Every message is
 // printed as "title|text" the moment it is shown, so that a killed report still tells what
 // it asked.
-#include "app/core/HostConfigFile.h"
 #include "app/core/Mod.h"
+#include "db/HostConfigFile.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Platform.h"

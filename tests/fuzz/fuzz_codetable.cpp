@@ -24,6 +24,8 @@ void parse(const QString& line)
     check(CodeTable::normalisedCode(columns.oldCode).size() == 9);
     const QString title = CodeTable::stagedTitle(columns.title);
     check(!title.startsWith(QLatin1Char(' ')) && !title.endsWith(QLatin1Char(' ')));
+    // Upper-casing keeps the title's length.
+    check(title.size() == columns.title.size());
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #include "FuzzFile.h"
-#include "app/core/HostConfigFile.h"
+#include "db/HostConfigFile.h"
 
 #include <cstdlib>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/MainView.h"
+#include "conversion/MainView.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Downloader.h"

@@ -1,4 +1,4 @@
-#include "platform/gui/QtDialogs.h"
+#include "app/gui/QtDialogs.h"
 
 #include "app/gui/frmFolderSelect.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/Mod.h"
+#include "db/HostConfig.h"
 
 #include <QByteArray>
 #include <QString>

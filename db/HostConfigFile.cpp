@@ -1,4 +1,4 @@
-#include "app/core/HostConfigFile.h"
+#include "db/HostConfigFile.h"
 
 #include "platform/Cp1252.h"
 
