@@ -43,9 +43,9 @@ QString ConversionRun::downloadUrl()
            kTableName;
 }
 
-QString ConversionRun::connectionString() const
+db::ConnectionTarget ConversionRun::connectionTarget() const
 {
-    return db::ConnectionString(hostConfig_.DBServerName, hostConfig_.DBUsername,
+    return db::connectionTarget(hostConfig_.DBServerName, hostConfig_.DBUsername,
                                 hostConfig_.DBPassword, view_.catalogue());
 }
 
@@ -145,7 +145,7 @@ bool ConversionRun::start()
     view_.setCommand1Enabled(false);
     view_.setWindowEnabled(false);
     view_.setCloseEnabled(true);
-    const Error e = connection_.open(connectionString());
+    const Error e = connection_.open(connectionTarget());
     if (!e.failed())
         return true;
     // Going on without a connection would fail every later step and still end with
@@ -282,7 +282,7 @@ ConversionRun::Stage ConversionRun::loadStaging()
 ConversionRun::Stage ConversionRun::rewrite()
 {
     const QString distributor =
-        db::FIEGDLCodiceGet(connectionString(), QStringLiteral("069"), log_);
+        db::FIEGDLCodiceGet(connectionTarget(), QStringLiteral("069"), log_);
     view_.setCaption(ViewLabel::Label6, QStringLiteral(" Aggiornamento Codici Titoli"));
     if (distributor.isEmpty()) {
         closeWith(QStringLiteral("Codice Fieg 069 non trovato!"),
@@ -341,7 +341,7 @@ ConversionRun::Stage ConversionRun::rewrite()
 ConversionRun::Stage ConversionRun::reassign()
 {
     const QString distributor =
-        db::FIEGDLCodiceGet(connectionString(), QStringLiteral("211"), log_);
+        db::FIEGDLCodiceGet(connectionTarget(), QStringLiteral("211"), log_);
     view_.setCaption(ViewLabel::Label6, QStringLiteral(" Modifica codice DL Titoli Varno"));
     if (distributor.isEmpty()) {
         // Writing an empty distributor into every converted product would orphan them; the

@@ -47,7 +47,7 @@ private:
     Stage reassign();
 
     bool DownloadFile(const QString& URL, const QString& LocalFilename);
-    QString connectionString() const;
+    db::ConnectionTarget connectionTarget() const;
 
     // Hands a failure to the trap. Returns true when e is a failure; afterwards diverted()
     // says whether the trap took the run elsewhere, in which case the stage returns at once.
