@@ -176,13 +176,9 @@ OdbcLogin odbcLogin(const ConnectionTarget& t, const QString& driver, bool qtQuo
             parts << QLatin1String(key) + QLatin1Char('=') + *encoded;
             return true;
         }
-        if (qtQuotesAppended &&
-            (encoded->contains(QLatin1Char(';')) || encoded->startsWith(QLatin1Char('"')) ||
-             encoded->startsWith(QLatin1Char('\'')))) {
-            login.refusal = refusal(
-                field, QStringLiteral("contiene \".dsn\" insieme a \";\" o comincia con "
-                                      "le virgolette: questa versione di Qt non lo trasmette "
-                                      "intatto"));
+        if (qtQuotesAppended) {
+            login.refusal = refusal(field, QStringLiteral("contiene \".dsn\", che questa versione "
+                                                          "di Qt non trasmette intatto"));
             return false;
         }
         appended = *encoded;
@@ -195,6 +191,14 @@ OdbcLogin odbcLogin(const ConnectionTarget& t, const QString& driver, bool qtQuo
     if (freeTds)
         parts << QStringLiteral("TDS_Version=7.4") << QStringLiteral("ClientCharset=UTF-8");
     login.text = parts.join(QLatin1Char(';'));
+    // Qt hands the driver the text with its terminating NUL counted in, and the driver reads
+    // an unterminated last value up to the end: the last value must end at a ';'.
+    if (!login.password.isEmpty())
+        login.password += QLatin1Char(';');
+    else if (!login.user.isEmpty())
+        login.user += QLatin1Char(';');
+    else
+        login.text += QLatin1Char(';');
     return login;
 }
 

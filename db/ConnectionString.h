@@ -47,8 +47,9 @@ struct OdbcLogin
     QString refusal;
 };
 
-// qtQuotesAppended: whether Qt may put quotes around a user or password it appends that holds
-// ';' or starts with a quote. Qt 6.4 appends them as they are; later versions may not.
+// qtQuotesAppended: whether Qt may put quotes around a user or password it appends. Qt 6.4
+// appends them as they are; later versions quote some, and a user or password that must be
+// appended is then refused.
 OdbcLogin odbcLogin(const ConnectionTarget& target, const QString& driver,
                     bool qtQuotesAppended = QT_VERSION >= QT_VERSION_CHECK(6, 5, 0));
 
