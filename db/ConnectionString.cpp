@@ -35,9 +35,10 @@ std::optional<QString> freeTdsValue(const QString& value)
     return QLatin1Char('{') + value + QLatin1Char('}');
 }
 
-// The ODBC rule that the Windows driver manager and "SQL Server" driver follow: a braced
-// value ends at a single '}', and "}}" stands for one. Outer blanks are braced so that
-// nothing trims them.
+// The grammar Microsoft publishes for the connection strings of its drivers (MS-ODBCSTR),
+// which the Windows driver manager and "SQL Server" driver follow: a braced value ends at a
+// single '}', "}}" stands for one, and blanks around a value are not part of it, so a value
+// with outer blanks is braced too.
 QString standardValue(const QString& value)
 {
     if (!value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('{')) &&
