@@ -395,10 +395,9 @@ void DatabaseTest::connectionsAreRemovedWhenClosed()
     {
         Connection failed;
         QVERIFY(failed.open(target(QStringLiteral("MIRKEL2099"))).failed());
-        QVERIFY(failed
-                    .open(db::firstConnectionTarget(QStringLiteral("sqlite:/nonexistent/folder"),
-                                                    {}, {}))
-                    .failed());
+        const db::ConnectionTarget nowhere =
+            db::firstConnectionTarget(QStringLiteral("sqlite:/nonexistent/folder"), {}, {});
+        QVERIFY(failed.open(nowhere).failed());
     }
     QCOMPARE(QSqlDatabase::connectionNames(), before);
 }

@@ -75,8 +75,7 @@ public:
         if (serverSetting.isEmpty())
             return QStringLiteral("MIRKEL_TEST_SQLSERVER is not set (\"server;user;password\")");
         const qsizetype first = serverSetting.indexOf(QLatin1Char(';'));
-        const qsizetype second =
-            first < 0 ? -1 : serverSetting.indexOf(QLatin1Char(';'), first + 1);
+        const qsizetype second = first < 0 ? -1 : serverSetting.indexOf(QLatin1Char(';'), first + 1);
         if (second < 0)
             return QStringLiteral("MIRKEL_TEST_SQLSERVER must be \"server;user;password\"");
         server_ = serverSetting.left(first);
