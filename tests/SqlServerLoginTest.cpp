@@ -134,6 +134,9 @@ void SqlServerLoginTest::loginArrivesIntact_data()
                                              << "Sem}plice;1"
                                              << "MIRKEL;{2012}=x"
                                              << "";
+    QTest::newRow("run: the OLE DB markers in the password")
+        << Route::Run << port << "mirkel"
+        << "x;Initial Catalog=y;Data Source=z" << QStringLiteral("MIRKEL \u00c8") << "";
     QTest::newRow("run: braces at the end") << Route::Run << port << "mirkel"
                                             << "Zq7;Segreto{x}"
                                             << "MIRKEL2012"
