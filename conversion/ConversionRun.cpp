@@ -77,9 +77,9 @@ QString ConversionRun::downloadUrl()
            kTableName;
 }
 
-QString ConversionRun::connectionString() const
+db::ConnectionTarget ConversionRun::connectionTarget() const
 {
-    return db::ConnectionString(hostConfig_.DBServerName, hostConfig_.DBUsername,
+    return db::connectionTarget(hostConfig_.DBServerName, hostConfig_.DBUsername,
                                 hostConfig_.DBPassword, view_.catalogue());
 }
 
@@ -188,7 +188,7 @@ ConversionRun::Stage ConversionRun::start()
     try {
         // Going on without a connection would fail every later step and still end with
         // "Procedura Completata".
-        if (const Error e = connection_.open(connectionString()); e.failed())
+        if (const Error e = connection_.open(connectionTarget()); e.failed())
             endWith(e, !trapKeepsOutOfTheLog(e.number));
         // The two cash desks of one kiosk share the catalogue: one conversion at a time.
         bool granted = false;
@@ -343,7 +343,7 @@ ConversionRun::Stage ConversionRun::loadStaging()
 ConversionRun::Stage ConversionRun::rewrite()
 {
     const QString distributor =
-        db::FIEGDLCodiceGet(connectionString(), QStringLiteral("069"), log_);
+        db::FIEGDLCodiceGet(connectionTarget(), QStringLiteral("069"), log_);
     view_.setCaption(ViewLabel::Label6, QStringLiteral(" Aggiornamento Codici Titoli"));
     if (distributor.isEmpty()) {
         closeWith(QStringLiteral("Codice Fieg 069 non trovato!"),
@@ -434,7 +434,7 @@ ConversionRun::Stage ConversionRun::rewrite()
 ConversionRun::Stage ConversionRun::reassign()
 {
     const QString distributor =
-        db::FIEGDLCodiceGet(connectionString(), QStringLiteral("211"), log_);
+        db::FIEGDLCodiceGet(connectionTarget(), QStringLiteral("211"), log_);
     view_.setCaption(ViewLabel::Label6, QStringLiteral(" Modifica codice DL Titoli Varno"));
     if (distributor.isEmpty()) {
         // Writing an empty distributor into every converted product would orphan them; the

@@ -57,7 +57,7 @@ private:
     Stage reassign();
 
     bool DownloadFile(const QString& URL, const QString& LocalFilename);
-    QString connectionString() const;
+    db::ConnectionTarget connectionTarget() const;
 
     // Hands a step's failure to the trap. Returns whether the step failed, when the run goes
     // on with the next step; otherwise throws Diverted.

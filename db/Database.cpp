@@ -148,10 +148,10 @@ Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*&
     return q->exec() ? Error() : sqlError(q->lastError(), false);
 }
 
-Error Connection::open(const QString& connectionString)
+Error Connection::open(const ConnectionTarget& target)
 {
     close();
-    target_ = parseConnectionString(connectionString);
+    target_ = target;
     if (Error e = injected("open"); e.failed())
         return e;
 
@@ -192,13 +192,19 @@ Error Connection::open(const QString& connectionString)
         return {};
     }
 
+    // Told before anything goes on the wire, so no half-right login reaches the server.
+    const OdbcLogin login = odbcLogin(target_, sqlServerOdbcDriver());
+    if (!login.refusal.isEmpty())
+        return {ErrorNumber::Unreachable, login.refusal};
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name_);
     if (!database.isValid())
         return {ErrorNumber::Unreachable, QStringLiteral("Driver ODBC non disponibile.")};
     // Without a login time-out a server that accepts the connection but never answers
     // would hang the window for minutes.
     database.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
-    database.setDatabaseName(odbcConnectionString(target_, sqlServerOdbcDriver()));
+    database.setDatabaseName(login.text);
+    database.setUserName(login.user);
+    database.setPassword(login.password);
     if (!database.open())
         return sqlError(database.lastError(), true);
     open_ = true;

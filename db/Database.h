@@ -68,7 +68,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    Error open(const QString& connectionString);
+    Error open(const ConnectionTarget& target);
     void close();
     bool isOpen() const { return open_; }
     Engine engine() const { return target_.engine; }

@@ -30,7 +30,7 @@ Error DataBaseList(const QString& DBServerName, const QString& DBAdminUserName,
     names.clear();
     Connection connection;
     if (Error e =
-            connection.open(FirstConnectionString(DBServerName, DBAdminUserName, DBAdminPassword));
+            connection.open(firstConnectionTarget(DBServerName, DBAdminUserName, DBAdminPassword));
         e.failed())
         return e;
     QStringList all;
@@ -45,11 +45,11 @@ Error DataBaseList(const QString& DBServerName, const QString& DBAdminUserName,
     return {};
 }
 
-QString FIEGDLCodiceGet(const QString& connectionString, const QString& FIEGDL, ErrorLog& log)
+QString FIEGDLCodiceGet(const ConnectionTarget& target, const QString& FIEGDL, ErrorLog& log)
 {
     Connection connection;
     QString id;
-    Error e = connection.open(connectionString);
+    Error e = connection.open(target);
     if (!e.failed())
         e = HostCatalog(connection).distributorId(FIEGDL, id);
     if (e.failed()) {

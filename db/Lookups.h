@@ -23,7 +23,7 @@ Error DataBaseList(const QString& DBServerName, const QString& DBAdminUserName,
 // IDSoggetto of the first distributor whose FIEG code contains FIEGDL, on its own
 // connection. A failed lookup is logged under "FIEGDLCodiceGet" and gives "", as a
 // distributor that does not exist does.
-QString FIEGDLCodiceGet(const QString& connectionString, const QString& FIEGDL, ErrorLog& log);
+QString FIEGDLCodiceGet(const ConnectionTarget& target, const QString& FIEGDL, ErrorLog& log);
 
 // IDProd of the first product with the title code on the caller's connection, 0 when none.
 // Errors reach the caller.

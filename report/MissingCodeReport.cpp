@@ -42,7 +42,7 @@ Error ControllaCodiciNonPresentiNelFile(const Platform& platform, const HostConf
     // The connection sets no query time-out: a long product query is waited for.
     db::Connection connection;
     if (Error e =
-            connection.open(db::ConnectionString(hostConfig.DBServerName, hostConfig.DBUsername,
+            connection.open(db::connectionTarget(hostConfig.DBServerName, hostConfig.DBUsername,
                                                  hostConfig.DBPassword, view.catalogue()));
         e.failed())
         return e;

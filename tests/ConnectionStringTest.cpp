@@ -2,9 +2,6 @@
 
 #include <QTest>
 
-using db::ConnectionTarget;
-using db::Engine;
-
 class ConnectionStringTest : public QObject
 {
     Q_OBJECT
@@ -14,8 +11,6 @@ private slots:
     void firstConnectionString();
     void connectionString_data();
     void connectionString();
-    void parseBack_data();
-    void parseBack();
     void odbc_data();
     void odbc();
 };
@@ -104,143 +99,134 @@ void ConnectionStringTest::connectionString()
     QCOMPARE(db::ConnectionString(server, user, password, catalogue), expected);
 }
 
-void ConnectionStringTest::parseBack_data()
-{
-    QTest::addColumn<QString>("server");
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("catalogue"); // empty: the master string
-    QTest::addColumn<int>("engine");
-    QTest::addColumn<QString>("folder");
-
-    const int sqlServer = int(Engine::SqlServer);
-    const int sqlite = int(Engine::Sqlite);
-    QTest::newRow("sql server") << "EDICOLA\\SQLEXPRESS"
-                                << "mirkel"
-                                << "pw"
-                                << "MIRKEL2012" << sqlServer << "";
-    QTest::newRow("master") << "EDICOLA"
-                            << "sa"
-                            << "pw"
-                            << "" << sqlServer << "";
-    QTest::newRow("empty password") << "EDICOLA"
-                                    << "mirkel"
-                                    << ""
-                                    << "MIRKEL2012" << sqlServer << "";
-    QTest::newRow("password with separators") << "10.0.0.5,1433"
-                                              << "mirkel"
-                                              << "a;b=c{d}"
-                                              << "MIRKEL2012" << sqlServer << "";
-    QTest::newRow("blanks kept") << "EDICOLA"
-                                 << " mirkel "
-                                 << " pw "
-                                 << "TELVOR 1" << sqlServer << "";
-    QTest::newRow("embedded") << "sqlite:/srv/host data"
-                              << "u"
-                              << "p"
-                              << "Mirkel2012" << sqlite << "/srv/host data";
-    QTest::newRow("embedded master") << "sqlite:C:\\host"
-                                     << "u"
-                                     << "p"
-                                     << "" << sqlite << "C:\\host";
-}
-
-void ConnectionStringTest::parseBack()
-{
-    QFETCH(QString, server);
-    QFETCH(QString, user);
-    QFETCH(QString, password);
-    QFETCH(QString, catalogue);
-    QFETCH(int, engine);
-    QFETCH(QString, folder);
-
-    const QString text = catalogue.isEmpty()
-                             ? db::FirstConnectionString(server, user, password)
-                             : db::ConnectionString(server, user, password, catalogue);
-    const ConnectionTarget t = db::parseConnectionString(text);
-    QCOMPARE(int(t.engine), engine);
-    QCOMPARE(t.server, server);
-    QCOMPARE(t.user, user);
-    QCOMPARE(t.password, password);
-    // The blank the host writes after "Initial Catalog=" is not part of the name.
-    QCOMPARE(t.catalogue, catalogue.isEmpty() ? QStringLiteral("master") : catalogue);
-    QCOMPARE(t.folder, folder);
-}
-
 void ConnectionStringTest::odbc_data()
 {
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("catalogue");
     QTest::addColumn<QString>("driver");
-    QTest::addColumn<QString>("expected");
+    QTest::addColumn<bool>("qtQuotes");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("appended"); // the password Qt is to append
+    QTest::addColumn<QString>("refused");  // the field the message names
 
-    const QString tail = QStringLiteral("TDS_Version=7.4;ClientCharset=UTF-8;");
-    QTest::newRow("freetds plain")
-        << "EDICOLA"
-        << "pw"
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=EDICOLA;DATABASE=MIRKEL2012;UID=mirkel;PWD=pw;" + tail;
+    const QString tds = QStringLiteral("DRIVER={FreeTDS};SERVER=");
+    const QString tail = QStringLiteral(";TDS_Version=7.4;ClientCharset=UTF-8;");
+    const QString login = QStringLiteral(";DATABASE=MIRKEL2012;UID=mirkel;PWD=");
     QTest::newRow("freetds port apart")
         << "127.0.0.1,1433"
         << "pw"
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=127.0.0.1;PORT=1433;DATABASE=MIRKEL2012;UID=mirkel;PWD=pw;" +
-               tail;
+        << "MIRKEL2012"
+        << "FreeTDS" << false << tds + "127.0.0.1;PORT=1433" + login + "pw" + tail << ""
+        << "";
     QTest::newRow("freetds tcp prefix")
         << "tcp:db.example,1500"
         << "pw"
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=db.example;PORT=1500;DATABASE=MIRKEL2012;UID=mirkel;PWD=pw;" +
-               tail;
+        << "MIRKEL2012"
+        << "FreeTDS" << false << tds + "db.example;PORT=1500" + login + "pw" + tail << ""
+        << "";
     QTest::newRow("freetds local instance")
         << "(local)\\SQLEXPRESS"
         << "pw"
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=localhost\\SQLEXPRESS;DATABASE=MIRKEL2012;UID=mirkel;PWD=pw;" +
-               tail;
-    QTest::newRow("freetds dot")
-        << "."
-        << "pw"
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=localhost;DATABASE=MIRKEL2012;UID=mirkel;PWD=pw;" + tail;
-    QTest::newRow("semicolon braced")
+        << "MIRKEL2012"
+        << "FreeTDS" << false << tds + "127.0.0.1\\SQLEXPRESS" + login + "pw" + tail << ""
+        << "";
+    QTest::newRow("freetds dot") << "."
+                                 << "pw"
+                                 << "MIRKEL2012"
+                                 << "FreeTDS" << false << tds + "127.0.0.1" + login + "pw" + tail
+                                 << ""
+                                 << "";
+    QTest::newRow("freetds keeps closing braces single")
         << "EDICOLA"
-        << "a;b"
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=EDICOLA;DATABASE=MIRKEL2012;UID=mirkel;PWD={a;b};" + tail;
-    QTest::newRow("braces braced, closing doubled")
+        << "{a;b}c"
+        << "MIRKEL2012"
+        << "FreeTDS" << false << tds + "EDICOLA" + login + "{{a;b}c}" + tail << ""
+        << "";
+    QTest::newRow("freetds cannot carry };") << "EDICOLA"
+                                             << "x};y"
+                                             << "MIRKEL2012"
+                                             << "FreeTDS" << false << ""
+                                             << ""
+                                             << "DBPassword";
+    QTest::newRow("freetds speaks no named pipes") << "np:\\\\EDICOLA\\pipe\\sql\\query"
+                                                   << "pw"
+                                                   << "MIRKEL2012"
+                                                   << "FreeTDS" << false << ""
+                                                   << ""
+                                                   << "DBServerName";
+    QTest::newRow("port not a number") << "EDICOLA,14x3"
+                                       << "pw"
+                                       << "MIRKEL2012"
+                                       << "FreeTDS" << false << ""
+                                       << ""
+                                       << "DBServerName";
+    QTest::newRow(".dsn password beside the text")
         << "EDICOLA"
+        << "a}b;c.DSN"
+        << "MIRKEL2012"
+        << "FreeTDS" << false << tds + "EDICOLA;DATABASE=MIRKEL2012;UID=mirkel" + tail.chopped(1)
+        << "{a}b;c.DSN};"
+        << "";
+    QTest::newRow(".dsn password where Qt may quote") << "EDICOLA"
+                                                      << "a}b;c.DSN"
+                                                      << "MIRKEL2012"
+                                                      << "FreeTDS" << true << ""
+                                                      << ""
+                                                      << "DBPassword";
+    QTest::newRow(".dsn catalogue") << "EDICOLA"
+                                    << "pw"
+                                    << "MIRKEL.DSN"
+                                    << "FreeTDS" << false << ""
+                                    << ""
+                                    << "database";
+    QTest::newRow(".dsn server") << "db.dsnet.example"
+                                 << "pw"
+                                 << "MIRKEL2012"
+                                 << "SQL Server" << false << ""
+                                 << ""
+                                 << "DBServerName";
+    QTest::newRow("windows doubles closing braces")
+        << "(local)\\SQLEXPRESS"
         << "{x}y"
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=EDICOLA;DATABASE=MIRKEL2012;UID=mirkel;PWD={{x}}y};" + tail;
-    QTest::newRow("outer blanks braced")
-        << "EDICOLA"
-        << " pw "
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=EDICOLA;DATABASE=MIRKEL2012;UID=mirkel;PWD={ pw };" + tail;
-    QTest::newRow("empty password")
-        << "EDICOLA"
+        << "MIRKEL2012"
+        << "SQL Server" << false
+        << "DRIVER={SQL Server};SERVER=(local)\\SQLEXPRESS" + login + "{{x}}y};"
         << ""
-        << "FreeTDS"
-        << "DRIVER={FreeTDS};SERVER=EDICOLA;DATABASE=MIRKEL2012;UID=mirkel;PWD=;" + tail;
-    QTest::newRow("windows driver keeps the port")
+        << "";
+    QTest::newRow("windows keeps the port, braces outer blanks")
         << "EDICOLA,1433"
-        << "a;b"
-        << "SQL Server"
-        << "DRIVER={SQL Server};SERVER=EDICOLA,1433;DATABASE=MIRKEL2012;UID=mirkel;PWD={a;b};";
+        << " pw "
+        << "MIRKEL2012"
+        << "SQL Server" << false << "DRIVER={SQL Server};SERVER=EDICOLA,1433" + login + "{ pw };"
+        << ""
+        << "";
 }
 
 void ConnectionStringTest::odbc()
 {
     QFETCH(QString, server);
     QFETCH(QString, password);
+    QFETCH(QString, catalogue);
     QFETCH(QString, driver);
-    QFETCH(QString, expected);
+    QFETCH(bool, qtQuotes);
+    QFETCH(QString, text);
+    QFETCH(QString, appended);
+    QFETCH(QString, refused);
 
-    // Through the OLE DB text, as the tool connects.
-    const ConnectionTarget t = db::parseConnectionString(db::ConnectionString(
-        server, QStringLiteral("mirkel"), password, QStringLiteral("MIRKEL2012")));
-    QCOMPARE(db::odbcConnectionString(t, driver), expected);
+    const db::OdbcLogin login =
+        db::odbcLogin(db::connectionTarget(server, QStringLiteral("mirkel"), password, catalogue),
+                      driver, qtQuotes);
+    QCOMPARE(login.text, text);
+    QCOMPARE(login.user, QString());
+    QCOMPARE(login.password, appended);
+    if (refused.isEmpty()) {
+        QCOMPARE(login.refusal, QString());
+    } else {
+        QVERIFY2(login.refusal.contains(QStringLiteral(" ") + refused + QStringLiteral(" ")),
+                 qPrintable(login.refusal));
+        QVERIFY2(!login.refusal.contains(password), qPrintable(login.refusal));
+    }
 }
 
 QTEST_GUILESS_MAIN(ConnectionStringTest)

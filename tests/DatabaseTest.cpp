@@ -46,9 +46,9 @@ private slots:
     void closedConnectionRefusesWork();
 
 private:
-    QString connectionString(const QString& catalogue) const
+    db::ConnectionTarget target(const QString& catalogue) const
     {
-        return db::ConnectionString(QStringLiteral("sqlite:") + dir_->path(),
+        return db::connectionTarget(QStringLiteral("sqlite:") + dir_->path(),
                                     QStringLiteral("mirkel"), QStringLiteral("pw"), catalogue);
     }
     // What the folder holds, less the write-ahead log files an open catalogue keeps beside
@@ -97,7 +97,7 @@ void DatabaseTest::opensCatalogueInAnyCase()
 {
     QFETCH(QString, catalogue);
     Connection c;
-    const Error e = c.open(connectionString(catalogue));
+    const Error e = c.open(target(catalogue));
     QVERIFY2(!e.failed(), qPrintable(e.description));
     Rows rows;
     QVERIFY(!c.query(QStringLiteral("SELECT * FROM Soggetti"), {}, rows).failed());
@@ -119,7 +119,7 @@ void DatabaseTest::failsOnMissingCatalogueWithoutCreatingIt()
     QFETCH(QString, catalogue);
     const QStringList before = folderEntries();
     Connection c;
-    const Error e = c.open(connectionString(catalogue));
+    const Error e = c.open(target(catalogue));
     QCOMPARE(e.number, Unreachable);
     QVERIFY(!e.description.isEmpty());
     QVERIFY(!c.isOpen());
@@ -134,7 +134,7 @@ void DatabaseTest::failsOnFileThatIsNoDatabase()
     junk.close();
 
     Connection c;
-    const Error e = c.open(connectionString(QStringLiteral("MIRKELJUNK")));
+    const Error e = c.open(target(QStringLiteral("MIRKELJUNK")));
     QCOMPARE(e.number, Unreachable);
     QVERIFY(!c.isOpen());
 }
@@ -159,7 +159,7 @@ void DatabaseTest::folderNameNeedsNoEscaping()
              .isEmpty());
     Connection c;
     const Error e =
-        c.open(db::ConnectionString(QStringLiteral("sqlite:") + path, QStringLiteral("u"),
+        c.open(db::connectionTarget(QStringLiteral("sqlite:") + path, QStringLiteral("u"),
                                     QString(), QStringLiteral("MIRKEL1")));
     QVERIFY2(!e.failed(), qPrintable(e.description));
     Rows rows;
@@ -181,7 +181,7 @@ void DatabaseTest::masterListsCataloguesInNameOrder()
     other.close();
 
     Connection c;
-    QVERIFY(!c.open(db::FirstConnectionString(QStringLiteral("sqlite:") + dir_->path(),
+    QVERIFY(!c.open(db::firstConnectionTarget(QStringLiteral("sqlite:") + dir_->path(),
                                               QStringLiteral("x"), QString()))
                  .failed());
     QStringList names;
@@ -205,7 +205,7 @@ void DatabaseTest::rowCountAndPosition()
     QFETCH(QString, sql);
     QFETCH(int, count);
     Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     Rows rows;
     QVERIFY(!c.query(sql, {}, rows).failed());
     QCOMPARE(rows.count(), count);
@@ -225,7 +225,7 @@ void DatabaseTest::rowCountAndPosition()
 void DatabaseTest::rowsAreASnapshot()
 {
     Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     Rows rows;
     QVERIFY(!c.query(QStringLiteral("SELECT * FROM Prodotti ORDER BY IDProd"), {}, rows).failed());
     QVERIFY(
@@ -239,7 +239,7 @@ void DatabaseTest::rowsAreASnapshot()
 void DatabaseTest::maxRowsStopsEarly()
 {
     Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     Rows rows;
     QVERIFY(
         !c.query(QStringLiteral("SELECT * FROM Prodotti ORDER BY IDProd"), {}, rows, 1).failed());
@@ -250,7 +250,7 @@ void DatabaseTest::maxRowsStopsEarly()
 void DatabaseTest::nullReadsAsEmptyText()
 {
     Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     Rows rows;
     QVERIFY(
         !c.query(QStringLiteral("SELECT * FROM Prodotti WHERE IDProd = ?"), {2}, rows).failed());
@@ -263,7 +263,7 @@ void DatabaseTest::nullReadsAsEmptyText()
 void DatabaseTest::fieldNamesIgnoreCase()
 {
     Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     Rows rows;
     QVERIFY(!c.query(QStringLiteral("select idprod, codicetestata from prodotti where idprod = 1"),
                      {}, rows)
@@ -294,7 +294,7 @@ void DatabaseTest::rejectedCommandsAreNumbered()
     QFETCH(bool, asQuery);
     QFETCH(qint32, expected);
     Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     Rows rows;
     const Error e = asQuery ? c.query(sql, {}, rows) : c.execute(sql);
     QCOMPARE(e.number, expected);
@@ -326,7 +326,7 @@ void DatabaseTest::faultHookFailsTheNamedOperation()
     });
 
     Connection c;
-    Error e = c.open(connectionString(QStringLiteral("MIRKEL2012")));
+    Error e = c.open(target(QStringLiteral("MIRKEL2012")));
     if (operation == QLatin1String("open")) {
         QCOMPARE(e.number, injected.number);
         QCOMPARE(e.description, injected.description);
@@ -362,7 +362,7 @@ void DatabaseTest::faultHookFailsTheNamedOperation()
 void DatabaseTest::transactionRollsBack()
 {
     Connection c;
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     QVERIFY(!c.begin().failed());
     QVERIFY(!c.execute(QStringLiteral("DELETE FROM Prodotti")).failed());
     c.rollback();
@@ -378,15 +378,15 @@ void DatabaseTest::connectionsAreRemovedWhenClosed()
     const QStringList before = QSqlDatabase::connectionNames();
     for (int i = 0; i < 5; ++i) {
         Connection scoped;
-        QVERIFY(!scoped.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+        QVERIFY(!scoped.open(target(QStringLiteral("MIRKEL2012"))).failed());
         Rows rows;
         QVERIFY(!scoped.query(QStringLiteral("SELECT * FROM Prodotti"), {}, rows).failed());
         QCOMPARE(QSqlDatabase::connectionNames().size(), before.size() + 1);
     }
     {
         Connection reopened;
-        QVERIFY(!reopened.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
-        QVERIFY(!reopened.open(connectionString(QStringLiteral("mirkel2012"))).failed());
+        QVERIFY(!reopened.open(target(QStringLiteral("MIRKEL2012"))).failed());
+        QVERIFY(!reopened.open(target(QStringLiteral("mirkel2012"))).failed());
         QCOMPARE(QSqlDatabase::connectionNames().size(), before.size() + 1);
         reopened.close();
         QCOMPARE(QSqlDatabase::connectionNames(), before);
@@ -394,8 +394,10 @@ void DatabaseTest::connectionsAreRemovedWhenClosed()
     }
     {
         Connection failed;
-        QVERIFY(failed.open(connectionString(QStringLiteral("MIRKEL2099"))).failed());
-        QVERIFY(failed.open(QStringLiteral("Data Source=sqlite:/nonexistent/folder")).failed());
+        QVERIFY(failed.open(target(QStringLiteral("MIRKEL2099"))).failed());
+        const db::ConnectionTarget nowhere =
+            db::firstConnectionTarget(QStringLiteral("sqlite:/nonexistent/folder"), {}, {});
+        QVERIFY(failed.open(nowhere).failed());
     }
     QCOMPARE(QSqlDatabase::connectionNames(), before);
 }
@@ -406,12 +408,12 @@ void DatabaseTest::closedConnectionRefusesWork()
     Rows rows;
     QVERIFY(c.query(QStringLiteral("SELECT 1"), {}, rows).failed());
     QVERIFY(c.execute(QStringLiteral("SELECT 1")).failed());
-    QVERIFY(!c.open(connectionString(QStringLiteral("MIRKEL2012"))).failed());
+    QVERIFY(!c.open(target(QStringLiteral("MIRKEL2012"))).failed());
     c.close();
     QVERIFY(c.query(QStringLiteral("SELECT * FROM Prodotti"), {}, rows).failed());
     // A missing engine folder is an unreachable server.
     QCOMPARE(
-        c.open(db::ConnectionString(QStringLiteral("sqlite:/nonexistent/folder"),
+        c.open(db::connectionTarget(QStringLiteral("sqlite:/nonexistent/folder"),
                                     QStringLiteral("u"), QString(), QStringLiteral("MIRKEL2012")))
             .number,
         Unreachable);

@@ -33,7 +33,7 @@ public:
     virtual QString prepare() = 0;
     virtual void finish() {}
     virtual bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) = 0;
-    virtual QString connectionString(const QString& catalogue) const = 0;
+    virtual db::ConnectionTarget target(const QString& catalogue) const = 0;
     virtual QString catalogue() const = 0;
     virtual QList<QVariantList> select(const QString& sql) = 0;
     virtual bool exec(const QString& sql) = 0;
@@ -49,9 +49,9 @@ public:
             fixture::createCatalogue(dir_.path(), QStringLiteral("Mirkel2012"), subjects, products);
         return !file_.isEmpty();
     }
-    QString connectionString(const QString& catalogue) const override
+    db::ConnectionTarget target(const QString& catalogue) const override
     {
-        return db::ConnectionString(QStringLiteral("sqlite:") + dir_.path(),
+        return db::connectionTarget(QStringLiteral("sqlite:") + dir_.path(),
                                     QStringLiteral("mirkel"), QStringLiteral("Pw'Secret;1"),
                                     catalogue);
     }
@@ -144,9 +144,9 @@ public:
         return true;
     }
 
-    QString connectionString(const QString& catalogue) const override
+    db::ConnectionTarget target(const QString& catalogue) const override
     {
-        return db::ConnectionString(server_, user_, password_, catalogue);
+        return db::connectionTarget(server_, user_, password_, catalogue);
     }
     QString catalogue() const override { return catalogue_; }
 
@@ -179,8 +179,10 @@ private:
     {
         QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), kDirect);
         d.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
-        d.setDatabaseName(db::odbcConnectionString(
-            db::parseConnectionString(connectionString(catalogue)), sqlServerOdbcDriver()));
+        const db::OdbcLogin login = db::odbcLogin(target(catalogue), sqlServerOdbcDriver());
+        d.setDatabaseName(login.text);
+        d.setUserName(login.user);
+        d.setPassword(login.password);
         if (d.open())
             return true;
         lastError_ = d.lastError().text();
@@ -235,7 +237,7 @@ private:
     // Opens the test catalogue; fails the test on error.
     bool open(Connection& c)
     {
-        const Error e = c.open(b_.connectionString(b_.catalogue()));
+        const Error e = c.open(b_.target(b_.catalogue()));
         if (e.failed())
             qWarning("%s", qPrintable(e.description));
         return !e.failed();
@@ -410,10 +412,9 @@ void HostCatalogTest::fiegLookupFindsDistributor()
 {
     TestPlatform tp;
     ErrorLog log(tp.folder(), tp.clock, tp.files);
-    QCOMPARE(db::FIEGDLCodiceGet(b_.connectionString(b_.catalogue()), QStringLiteral("069"), log),
+    QCOMPARE(db::FIEGDLCodiceGet(b_.target(b_.catalogue()), QStringLiteral("069"), log),
              QStringLiteral("12"));
-    QCOMPARE(db::FIEGDLCodiceGet(b_.connectionString(b_.catalogue().toLower()),
-                                 QStringLiteral("211"), log),
+    QCOMPARE(db::FIEGDLCodiceGet(b_.target(b_.catalogue().toLower()), QStringLiteral("211"), log),
              QStringLiteral("34"));
     QVERIFY(!QDir(tp.path(QStringLiteral("LOGS"))).exists());
 }
@@ -439,8 +440,7 @@ void HostCatalogTest::fiegLookupFailureIsLoggedOnce()
     TestPlatform tp;
     tp.clock.current = QDateTime(QDate(2012, 12, 20), QTime(9, 30, 0));
     ErrorLog log(tp.folder(), tp.clock, tp.files);
-    QCOMPARE(db::FIEGDLCodiceGet(b_.connectionString(catalogue), QStringLiteral("069"), log),
-             QString());
+    QCOMPARE(db::FIEGDLCodiceGet(b_.target(catalogue), QStringLiteral("069"), log), QString());
 
     const QStringList logFiles =
         QDir(tp.path(QStringLiteral("LOGS"))).entryList(QDir::Files | QDir::NoDotAndDotDot);
@@ -450,7 +450,7 @@ void HostCatalogTest::fiegLookupFailureIsLoggedOnce()
     const QString prefix = QStringLiteral("ERROR:\tErrore numero: %1 Descrizione: ").arg(number);
     QVERIFY2(lines[0].startsWith(prefix), qPrintable(lines[0]));
     QVERIFY2(lines[0].endsWith(QStringLiteral(" Sorgente:FIEGDLCodiceGet ")), qPrintable(lines[0]));
-    const QString password = db::parseConnectionString(b_.connectionString(catalogue)).password;
+    const QString password = b_.target(catalogue).password;
     if (!password.isEmpty())
         QVERIFY(!tp.readFile(QStringLiteral("LOGS/Errore_2012_12_20.txt"))
                      .contains(password.toLatin1()));

@@ -151,7 +151,7 @@ void SecretsTest::failedLookupLogsNoPassword()
     if (serverName.isEmpty())
         QSKIP("the FreeTDS ODBC driver or Qt's QODBC driver is not installed");
     ErrorLog log(tp.platform.programFolder, tp.clock, tp.files);
-    QCOMPARE(db::FIEGDLCodiceGet(db::ConnectionString(serverName, QStringLiteral("mirkel"),
+    QCOMPARE(db::FIEGDLCodiceGet(db::connectionTarget(serverName, QStringLiteral("mirkel"),
                                                       kPassword, QStringLiteral("MIRKEL2012")),
                                  QStringLiteral("069"), log),
              QString());

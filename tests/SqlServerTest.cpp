@@ -70,16 +70,16 @@ void SqlServerTest::closedPortFailsAsUnreachable()
     if (server.isEmpty())
         server = closedServer();
     const QStringList before = QSqlDatabase::connectionNames();
-    const QString text = master
-                             ? db::FirstConnectionString(server, QStringLiteral("sa"), password())
-                             : db::ConnectionString(server, QStringLiteral("mirkel"), password(),
-                                                    QStringLiteral("MIRKEL2012"));
+    const db::ConnectionTarget target =
+        master ? db::firstConnectionTarget(server, QStringLiteral("sa"), password())
+               : db::connectionTarget(server, QStringLiteral("mirkel"), password(),
+                                      QStringLiteral("MIRKEL2012"));
     QElapsedTimer timer;
     timer.start();
     Error e;
     {
         db::Connection c;
-        e = c.open(text);
+        e = c.open(target);
         QVERIFY(!c.isOpen());
     }
     QVERIFY(timer.elapsed() < 30000); // only guards against a hang
@@ -98,7 +98,7 @@ void SqlServerTest::silentServerFailsWithinLoginTimeout()
     timer.start();
     db::Connection c;
     const Error e = c.open(
-        db::ConnectionString(QStringLiteral("127.0.0.1,%1").arg(silent.serverPort()),
+        db::connectionTarget(QStringLiteral("127.0.0.1,%1").arg(silent.serverPort()),
                              QStringLiteral("mirkel"), password(), QStringLiteral("MIRKEL2012")));
     QVERIFY(timer.elapsed() < 120000); // only guards against a hang
     QCOMPARE(e.number, ErrorNumber::Unreachable);
@@ -118,7 +118,7 @@ void SqlServerTest::lookupOnClosedPortLogsWithoutPassword()
 {
     TestPlatform tp;
     ErrorLog log(tp.folder(), tp.clock, tp.files);
-    QCOMPARE(db::FIEGDLCodiceGet(db::ConnectionString(closedServer(), QStringLiteral("mirkel"),
+    QCOMPARE(db::FIEGDLCodiceGet(db::connectionTarget(closedServer(), QStringLiteral("mirkel"),
                                                       password(), QStringLiteral("MIRKEL2012")),
                                  QStringLiteral("069"), log),
              QString());

@@ -340,8 +340,9 @@ Error EportaProdottiAlternativi::getIDProdCodTestata(db::Connection& cn, qint32 
 QString EportaProdottiAlternativi::FIEGDLCodiceGet(const QString& FIEGDL)
 {
     const HostConfig& config = mod_.hostConfig;
-    return db::FIEGDLCodiceGet(
-        ConnectionString(config.DBServerName, config.DBUsername, config.DBPassword), FIEGDL, log_);
+    return db::FIEGDLCodiceGet(db::connectionTarget(config.DBServerName, config.DBUsername,
+                                                    config.DBPassword, cboAziende->currentText()),
+                               FIEGDL, log_);
 }
 
 QString EportaProdottiAlternativi::FirstConnectionString(const QString& Server,
