@@ -313,6 +313,10 @@ ConversionRun::Stage ConversionRun::loadStaging()
         QString line;
         if (caught(reader->readLine(line)))
             break;
+        if (pacer.due()) {
+            show();
+            view_.pumpEvents();
+        }
         if (CodeTable::isBlankLine(line))
             continue;
 
@@ -329,10 +333,6 @@ ConversionRun::Stage ConversionRun::loadStaging()
             caughtFromDatabase(writer.add({CodeTable::normalisedCode(columns.newCode), oldCode,
                                            CodeTable::stagedTitle(columns.title),
                                            *CodeTable::sqlNumber(oldCode)}));
-        }
-        if (pacer.due()) {
-            show();
-            view_.pumpEvents();
         }
     }
     caughtFromDatabase(writer.flush());
