@@ -109,7 +109,7 @@ bool ConversionRun::caughtFromDatabase(const Error& e)
 {
     const bool trapped = e.number == ErrorNumber::ObjectNotSet ||
                          e.number == ErrorNumber::FileNotFound || db::isRowFault(e.number);
-    if (e.failed() && !trapped && !trapSpent_)
+    if (e.failed() && !trapped)
         endWith(e, true);
     return caught(e);
 }
