@@ -3,6 +3,7 @@
 #include "errors/ErrorLog.h"
 #include "platform/Cp1252.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/HostFixture.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -63,18 +64,8 @@ private:
 
 void SqlServerLoginTest::initTestCase()
 {
-#ifdef Q_OS_WIN
-    QSKIP("uses the FreeTDS driver of the Linux build");
-#else
-    QProcess odbcinst;
-    odbcinst.start(QStringLiteral("odbcinst"), {QStringLiteral("-q"), QStringLiteral("-d"),
-                                                QStringLiteral("-n"), QStringLiteral("FreeTDS")});
-    if (!odbcinst.waitForFinished(30000) || odbcinst.exitStatus() != QProcess::NormalExit ||
-        odbcinst.exitCode() != 0)
-        QSKIP("the FreeTDS ODBC driver is not registered (run scripts/setup)");
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
-        QSKIP("Qt's QODBC driver is not installed (libqt6sql6-odbc)");
-#endif
+    if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty())
         QSKIP("python3 is not installed");

@@ -3,10 +3,10 @@
 #include "db/Lookups.h"
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/HostFixture.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QTcpServer>
 #include <QTest>
@@ -35,19 +35,8 @@ private:
 
 void SqlServerTest::initTestCase()
 {
-#ifdef Q_OS_WIN
-    QSKIP("uses the FreeTDS driver of the Linux build");
-#else
-    QProcess odbcinst;
-    odbcinst.start(QStringLiteral("odbcinst"), {QStringLiteral("-q"), QStringLiteral("-d"),
-                                                QStringLiteral("-n"), QStringLiteral("FreeTDS")});
-    if (!odbcinst.waitForFinished(30000) || odbcinst.exitStatus() != QProcess::NormalExit ||
-        odbcinst.exitCode() != 0)
-        QSKIP("the FreeTDS ODBC driver is not registered (run scripts/setup, or "
-              "odbcinst -i -d -f /usr/share/tdsodbc/odbcinst.ini)");
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
-        QSKIP("Qt's QODBC driver is not installed (libqt6sql6-odbc)");
-#endif
+    if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
     // A port that was just free; port 1 as well, which nothing here listens on.
     QTcpServer probe;
     QVERIFY(probe.listen(QHostAddress::LocalHost));

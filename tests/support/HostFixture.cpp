@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -117,6 +118,24 @@ QStringList snapshot(const QString& file)
                          .arg(r[0].toString(), r[1].toString(), r[2].toString(), r[3].toString(),
                               r[4].toString()));
     return lines;
+}
+
+QString freeTdsUnavailable()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("uses the FreeTDS driver of the Linux build");
+#else
+    QProcess odbcinst;
+    odbcinst.start(QStringLiteral("odbcinst"), {QStringLiteral("-q"), QStringLiteral("-d"),
+                                                QStringLiteral("-n"), QStringLiteral("FreeTDS")});
+    if (!odbcinst.waitForFinished(30000) || odbcinst.exitStatus() != QProcess::NormalExit ||
+        odbcinst.exitCode() != 0)
+        return QStringLiteral("the FreeTDS ODBC driver is not registered (run scripts/setup, or "
+                              "odbcinst -i -d -f /usr/share/tdsodbc/odbcinst.ini)");
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+        return QStringLiteral("Qt's QODBC driver is not installed (libqt6sql6-odbc)");
+    return {};
+#endif
 }
 
 } // namespace fixture

@@ -41,4 +41,8 @@ bool exec(const QString& file, const QString& sql);
 // snapshot to compare end states with.
 QStringList snapshot(const QString& file);
 
+// Why the Linux build's SQL Server path (Qt's QODBC with the registered FreeTDS driver)
+// cannot be driven here; empty when it can.
+QString freeTdsUnavailable();
+
 } // namespace fixture
