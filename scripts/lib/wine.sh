@@ -10,6 +10,7 @@ winpath() {
 # Windows executables find Qt's DLLs and plugins and the MinGW runtime DLLs. Sets WINE.
 wine_setup() {
     local prefix=$1 qt=$2 gxx=x86_64-w64-mingw32-g++-posix runtime threads
+    export WINE WINESERVER
     WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
     WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver)
     runtime=$(dirname "$("$gxx" -print-file-name=libstdc++-6.dll)")
