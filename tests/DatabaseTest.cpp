@@ -143,7 +143,11 @@ void DatabaseTest::folderNameNeedsNoEscaping_data()
 {
     QTest::addColumn<QString>("folder");
     QTest::newRow("blank") << "host data";
+#ifdef Q_OS_WIN
+    QTest::newRow("hash") << "host #1"; // Windows forbids '?' in a name
+#else
     QTest::newRow("hash and question mark") << "host #1?";
+#endif
     QTest::newRow("percent") << "host%20x%";
     QTest::newRow("accent") << QStringLiteral("società");
     QTest::newRow("semicolon") << "a;b";

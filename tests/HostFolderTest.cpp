@@ -72,7 +72,12 @@ void HostFolderTest::programFolderWins()
     bool gaveUp = true;
     const QString path = FindHostFolder(t.platform, mod, gaveUp);
     QVERIFY(!gaveUp);
+#ifdef Q_OS_WIN
+    // The file system ignores case: the file opens under the name the tool asks for.
+    QCOMPARE(path, t.path(QStringLiteral("Mirkel.XML")));
+#else
     QCOMPARE(path, t.path(name));
+#endif
     QCOMPARE(t.dialogs.pickFolderCalls, 0);
     QVERIFY(t.dialogs.shown.isEmpty());
 }

@@ -72,7 +72,12 @@ public:
     {
         return inner_.openFile(name, folder);
     }
-    QString pickFolder() override { throw std::runtime_error("Unità non pronta"); }
+    // As the runtime or the system would word it: in the local 8-bit encoding, which on
+    // Windows is the ANSI code page, not UTF-8.
+    QString pickFolder() override
+    {
+        throw std::runtime_error(QStringLiteral("Unità non pronta").toLocal8Bit().toStdString());
+    }
 
 private:
     FakeDialogs& inner_;

@@ -47,7 +47,8 @@ private slots:
 void OptionsFileTest::fileNameHasALeadingBlank()
 {
     TestPlatform t;
-    QCOMPARE(options::filePath(t.platform), t.folder() + QDir::separator() + " mirkeloption.txt");
+    QCOMPARE(options::filePath(t.platform),
+             QDir::toNativeSeparators(t.folder()) + QDir::separator() + " mirkeloption.txt");
 }
 
 void OptionsFileTest::reading_data()

@@ -217,6 +217,8 @@ bool EportaProdottiAlternativi::Form_Load()
         }
     } catch (const std::exception& e) {
         // Nothing to connect to; the window stays usable so the operator can close it.
+        // Our own code throws nothing: what() comes from the C++ runtime or the system, in
+        // the local 8-bit encoding (the ANSI code page on Windows, UTF-8 here on Linux).
         platform_.dialogs.message(QString::fromLocal8Bit(e.what()), MsgIcon::Critical);
         return true;
     }

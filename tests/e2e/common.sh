@@ -5,6 +5,34 @@
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$E2E_DIR/../../scripts/lib/x11.sh"
 
+# A Windows build runs under Wine, set up by scripts/test-windows (WINE and its prefix).
+TOOL_FILE=ConvertiCodiceTestata
+TOOL_RUNNER=()
+host_path() { echo "$1"; }
+if [[ -f "$BUILD_DIR/ConvertiCodiceTestata.exe" ]]; then
+    source "$E2E_DIR/../../scripts/lib/wine.sh"
+    TOOL_FILE=ConvertiCodiceTestata.exe
+    host_path() { winpath "$1"; }
+    # File times stay true: Wine compares one with its prefix's stamp and, seeing a faked
+    # one, would rebuild the prefix before starting the program.
+    TOOL_RUNNER=(env NO_FAKE_STAT=1 "${WINE:?Wine is not set up}")
+    # Wine hands no text selection to X; a Windows message box copies itself with Ctrl+C as
+    # title, text and buttons between dashed lines, and Wine passes that to the clipboard.
+    box_text() {
+        local id=$1 text
+        xclip -selection clipboard </dev/null >/dev/null 2>&1 &
+        local holder=$!
+        sleep 0.1
+        xdotool windowfocus --sync "$id" 2>/dev/null || true
+        xdotool key --clearmodifiers ctrl+c
+        sleep 0.3
+        text=$(xclip -o -selection clipboard 2>/dev/null | tr -d '\r' | awk '/^-+$/ { n++; next } n == 2')
+        kill "$holder" 2>/dev/null || true
+        wait "$holder" 2>/dev/null || true
+        [[ -n "$text" ]] && printf '%s\n' "$text"
+    }
+fi
+
 MAIN_TITLE='^Conversione Codice Titolo Prodotto  1\.0\.15$'
 # Window-relative pixel centres of the controls (twips / 15, Command2 inside Frame4).
 CBO_AZIENDE=(156 100)
@@ -35,12 +63,12 @@ make_program_folder() {
     local dir=$1
     rm -rf "$dir"
     mkdir -p "$dir/db"
-    cp "$BUILD_DIR/ConvertiCodiceTestata" "$dir/"
+    cp "$BUILD_DIR/$TOOL_FILE" "$dir/"
     cat >"$dir/Mirkel.XML" <<XML
 <?xml version="1.0" encoding="ISO-8859-1"?>
 <Mirkel debug="0" terminal="CASSA1" inforivMaster="1" toolbarShow="1" dataBaseName="MIRKEL2012">
   <barcodeScannerCom port="COM1" settings="9600,n,8,1"/>
-  <DBServerName>sqlite:$dir/db</DBServerName>
+  <DBServerName>sqlite:$(host_path "$dir/db")</DBServerName>
   <DBAdminUsername>sa</DBAdminUsername>
   <DBAdminPassword>e2e-admin</DBAdminPassword>
   <DBUsername>mirkel</DBUsername>
@@ -54,7 +82,7 @@ XML
 # the program must not reach faketime instead), FAKETIME_PID to reap, and MAIN.
 start_tool() {
     local dir=$1 when=$2
-    faketime "$when" "$dir/ConvertiCodiceTestata" >"$dir/stdout.txt" 2>&1 &
+    faketime "$when" "${TOOL_RUNNER[@]}" "$dir/$TOOL_FILE" >"$dir/stdout.txt" 2>&1 &
     FAKETIME_PID=$!
     TOOL_PID=
     for ((i = 0; i < 100; i++)); do
