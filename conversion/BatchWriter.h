@@ -24,14 +24,19 @@ public:
 
     struct Steps
     {
-        std::function<std::optional<Unit>(const Item&)> decide; // may change the caller's state
-        std::function<void(const Unit&)> undo;                  // takes decide's change back
-        std::function<Error(const Unit&)> write;                // the unit's statements
-        std::function<void(const Unit&)> written;               // once its transaction commits
-        std::function<void(const Error&)> rowFault;             // a unit the engine refused
+        // Decides an item, changing the caller's state; undo takes that change back.
+        std::function<std::optional<Unit>(const Item&)> decide;
+        std::function<void(const Unit&)> undo = [](const Unit&) {
+        };
+        // The unit's statements; written follows once their transaction has committed.
+        std::function<Error(const Unit&)> write;
+        std::function<void(const Unit&)> written = [](const Unit&) {
+        };
     };
 
-    BatchWriter(db::Connection& connection, Steps steps) : c_(connection), steps_(std::move(steps))
+    // rowFault hears of each unit the engine refused.
+    BatchWriter(db::Connection& connection, std::function<void(const Error&)> rowFault, Steps steps)
+        : c_(connection), rowFault_(std::move(rowFault)), steps_(std::move(steps))
     {
     }
 
@@ -77,7 +82,7 @@ public:
             steps_.undo(*unit);
             if (!db::isRowFault(one.number))
                 return one;
-            steps_.rowFault(one);
+            rowFault_(one);
         }
         return {};
     }
@@ -105,6 +110,7 @@ private:
     }
 
     db::Connection& c_;
+    std::function<void(const Error&)> rowFault_;
     Steps steps_;
     std::vector<Item> items_;
     std::vector<Unit> units_;

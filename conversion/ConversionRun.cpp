@@ -15,7 +15,6 @@
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
-#include <deque>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -279,25 +278,24 @@ ConversionRun::Stage ConversionRun::loadStaging()
     if (caughtFromDatabase(catalog.stagingRows(rows)))
         return Stage::Rewrite;
     std::unordered_set<double> staged;
+    staged.reserve(rows.size());
     for (const db::StagingRow& row : rows) {
         if (const std::optional<double> code = CodeTable::sqlNumber(row.oldCode))
             staged.insert(*code);
     }
 
     BatchWriter<StagedLine, StagedLine> writer(
-        connection_, {[&staged](const StagedLine& line) -> std::optional<StagedLine> {
-                          if (!staged.insert(line.key).second)
-                              return std::nullopt;
-                          return line;
-                      },
-                      [&staged](const StagedLine& line) { staged.erase(line.key); },
-                      [&catalog](const StagedLine& line) {
-                          return catalog.insertStagingRow(line.newCode, line.oldCode, line.title);
-                      },
-                      [](const StagedLine&) {},
-                      [this](const Error& e) {
-                          caughtFromDatabase(e);
-                      }});
+        connection_, [this](const Error& e) { caughtFromDatabase(e); },
+        {.decide = [&staged](const StagedLine& line) -> std::optional<StagedLine> {
+             if (!staged.insert(line.key).second)
+                 return std::nullopt;
+             return line;
+         },
+         .undo = [&staged](const StagedLine& line) { staged.erase(line.key); },
+         .write =
+             [&catalog](const StagedLine& line) {
+                 return catalog.insertStagingRow(line.newCode, line.oldCode, line.title);
+             }});
 
     RepaintPacer pacer(platform_.clock);
     const auto show = [&] {
@@ -364,7 +362,14 @@ ConversionRun::Stage ConversionRun::rewrite()
     // A product a staging row already names was converted before; the rows not yet applied
     // wait for a product by old code, the first in CodTestataVecchio order first.
     std::unordered_set<qint64> applied;
-    std::unordered_map<double, std::deque<std::size_t>> free;
+    // Taken in order from next on; a batch rolled back gives its rows back in reverse order.
+    struct FreeRows
+    {
+        std::vector<std::size_t> rows;
+        std::size_t next = 0;
+    };
+    std::unordered_map<double, FreeRows> free;
+    free.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         bool isId = false;
         const qint64 id = rows[i].productId.toLongLong(&isId);
@@ -374,7 +379,7 @@ ConversionRun::Stage ConversionRun::rewrite()
         const bool isFree = rows[i].applied.toInt(&isFlag) == 0 && isFlag;
         const std::optional<double> code = CodeTable::sqlNumber(rows[i].oldCode);
         if (isFree && code)
-            free[*code].push_back(i);
+            free[*code].rows.push_back(i);
     }
 
     int modified = 0;
@@ -384,26 +389,26 @@ ConversionRun::Stage ConversionRun::rewrite()
     view_.setProgressValue(0);
 
     BatchWriter<std::size_t, Conversion> writer(
-        connection_, {[&](std::size_t p) -> std::optional<Conversion> {
-                          // A code that is no number matches no row.
-                          const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
-                          if (!code)
-                              return std::nullopt;
-                          const auto it = free.find(*code);
-                          if (it == free.end() || it->second.empty())
-                              return std::nullopt;
-                          const Conversion conversion{p, it->second.front(), *code};
-                          it->second.pop_front();
-                          return conversion;
-                      },
-                      [&](const Conversion& c) { free[c.key].push_front(c.row); },
-                      [&](const Conversion& c) {
-                          return catalog.applyConversion(products[c.product], rows[c.row]);
-                      },
-                      [&](const Conversion&) { ++modified; },
-                      [this](const Error& e) {
-                          caughtFromDatabase(e);
-                      }});
+        connection_, [this](const Error& e) { caughtFromDatabase(e); },
+        {.decide = [&](std::size_t p) -> std::optional<Conversion> {
+             // A code that is no number matches no row.
+             const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
+             if (!code)
+                 return std::nullopt;
+             const auto it = free.find(*code);
+             if (it == free.end() || it->second.next == it->second.rows.size())
+                 return std::nullopt;
+             return Conversion{p, it->second.rows[it->second.next++], *code};
+         },
+         .undo = [&](const Conversion& c) { --free[c.key].next; },
+         .write =
+             [&](const Conversion& c) {
+                 return catalog.applyConversion(products[c.product], rows[c.row]);
+             },
+         .written =
+             [&](const Conversion&) {
+                 ++modified;
+             }});
 
     RepaintPacer pacer(platform_.clock);
     const auto show = [&] {
@@ -456,13 +461,12 @@ ConversionRun::Stage ConversionRun::reassign()
         caughtFromDatabase(all);
     } else {
         BatchWriter<QVariant, QVariant> writer(
-            connection_,
-            {[](const QVariant& id) { return std::optional<QVariant>(id); }, [](const QVariant&) {},
-             [&](const QVariant& id) { return catalog.assignDistributor(id, distributor); },
-             [](const QVariant&) {},
-             [this](const Error& e) {
-                 caughtFromDatabase(e);
-             }});
+            connection_, [this](const Error& e) { caughtFromDatabase(e); },
+            {.decide = [](const QVariant& id) { return std::optional<QVariant>(id); },
+             .write =
+                 [&](const QVariant& id) {
+                     return catalog.assignDistributor(id, distributor);
+                 }});
         for (const QVariant& id : productIds)
             caughtFromDatabase(writer.add(id));
         caughtFromDatabase(writer.flush());
