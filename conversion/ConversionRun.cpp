@@ -44,6 +44,10 @@ const QString kAnotherRun = QStringLiteral(
     "Un'altra conversione e' in corso su questo database. Attendere che termini, poi "
     "riprovare.");
 
+const QString kCatalogueHeld = QStringLiteral(
+    "Un altro programma (per esempio il gestionale) tiene bloccato il database. Chiuderlo o "
+    "attendere che termini, poi riprovare.");
+
 // A code-table line ready to be staged; key is its old code as a number.
 struct StagedLine
 {
@@ -117,7 +121,11 @@ void ConversionRun::endWith(const Error& e, bool logIt)
 {
     if (logIt)
         log_.LogError(e, kTrapLabel);
-    platform_.dialogs.message(e.description, MsgIcon::Critical);
+    // The engine's own words do not tell the operator what to do about a lock.
+    platform_.dialogs.message(e.number == ErrorNumber::LockTimeout
+                                  ? kCatalogueHeld + QStringLiteral("\n\n") + e.description
+                                  : e.description,
+                              MsgIcon::Critical);
     view_.setCommand1Enabled(true);
     view_.setWindowEnabled(true);
     throw Diverted{Stage::Done};
@@ -259,7 +267,10 @@ void ConversionRun::closeWith(const QString& message, const QString& afterDisabl
 ConversionRun::Stage ConversionRun::loadStaging()
 {
     db::HostCatalog catalog(connection_);
-    caughtFromDatabase(catalog.createStagingTable());
+    Error indexRefused;
+    caughtFromDatabase(catalog.createStagingTable(&indexRefused));
+    if (indexRefused.failed())
+        log_.LogError(indexRefused, kTrapLabel);
 
     if (!platform_.files.fileExists(TabellaCodiciFile_)) {
         closeWith(QStringLiteral("FILE NON TROVATO"));

@@ -1,6 +1,7 @@
 #include "db/Database.h"
 
 #include "db/ErrorMap.h"
+#include "db/OdbcDiagnostics.h"
 #include "errors/Redact.h"
 #include "platform/OdbcDriver.h"
 
@@ -11,6 +12,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlResult>
 #include <QUrl>
 #include <atomic>
 
@@ -55,6 +57,20 @@ void setFaultHook(FaultHook hook)
 Traffic traffic()
 {
     return counters();
+}
+
+namespace {
+std::atomic<int> lockTimeout{20000};
+}
+
+int lockTimeoutMs()
+{
+    return lockTimeout;
+}
+
+void setLockTimeoutMs(int ms)
+{
+    lockTimeout = ms;
 }
 
 QVariant Rows::value(const QString& field) const
@@ -115,11 +131,21 @@ Error Connection::notOpen() const
     return {3704, QStringLiteral("Operazione non consentita se l'oggetto è chiuso.")};
 }
 
-Error Connection::sqlError(const QSqlError& error, bool opening)
+Error Connection::sqlError(const QSqlError& error, bool opening, const QSqlQuery* statement)
 {
     const QString text = withoutSecret(error.text(), target_.password);
-    deadlocked_ = isDeadlock(target_.engine, error.nativeErrorCode());
-    return {mapErrorNumber(target_.engine, error.nativeErrorCode(), text, opening), text};
+    // The driver's summary keeps one number; the handle still holds every record's.
+    QString native = error.nativeErrorCode();
+    if (target_.engine == Engine::SqlServer && !opening) {
+        const QString all =
+            statement ? odbcDiagnosticNumbers(statement->result()->handle(), true)
+                      : odbcDiagnosticNumbers(
+                            QSqlDatabase::database(name_, false).driver()->handle(), false);
+        if (!all.isEmpty())
+            native = all;
+    }
+    deadlocked_ = isDeadlock(target_.engine, native);
+    return {mapErrorNumber(target_.engine, native, text, opening), text};
 }
 
 Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*& q)
@@ -132,20 +158,20 @@ Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*&
         direct_ = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
         direct_->setForwardOnly(true);
         q = direct_.get();
-        return q->exec(sql) ? Error() : sqlError(q->lastError(), false);
+        return q->exec(sql) ? Error() : sqlError(q->lastError(), false, q);
     }
     auto found = prepared_.find(sql);
     if (found == prepared_.end()) {
         auto statement = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
         statement->setForwardOnly(true);
         if (!statement->prepare(sql))
-            return sqlError(statement->lastError(), false);
+            return sqlError(statement->lastError(), false, statement.get());
         found = prepared_.emplace(sql, std::move(statement)).first;
     }
     q = found->second.get();
     for (int i = 0; i < binds.size(); ++i)
         q->bindValue(i, binds[i]);
-    return q->exec() ? Error() : sqlError(q->lastError(), false);
+    return q->exec() ? Error() : sqlError(q->lastError(), false, q);
 }
 
 Error Connection::open(const ConnectionTarget& target)
@@ -208,6 +234,12 @@ Error Connection::open(const ConnectionTarget& target)
     if (!database.open())
         return sqlError(database.lastError(), true);
     open_ = true;
+    // SQL Server waits for a lock for ever by default; a row the host program holds must not
+    // hang the window. The option lasts for the session, which is what it is for.
+    if (Error e = execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockTimeoutMs())); e.failed()) {
+        close();
+        return e;
+    }
     return {};
 }
 
@@ -239,6 +271,11 @@ Error Connection::query(const QString& sql, const QVariantList& binds, Rows& row
         return notOpen();
     QSqlQuery* q = nullptr;
     Error e = run(sql, binds, q);
+    // The first result with columns: a batch may report counts or a procedure's end first.
+    while (!e.failed() && !q->isSelect() && q->nextResult()) {
+    }
+    if (!e.failed() && q->lastError().isValid())
+        e = sqlError(q->lastError(), false, q);
     if (!e.failed()) {
         rows.record_ = q->record();
         const int columns = rows.record_.count();
@@ -252,7 +289,7 @@ Error Connection::query(const QString& sql, const QVariantList& binds, Rows& row
                 break;
         }
         if (q->lastError().isValid())
-            e = sqlError(q->lastError(), false);
+            e = sqlError(q->lastError(), false, q);
     }
     // A cursor left open would hold the engine's read lock.
     if (q)
@@ -321,9 +358,10 @@ Error Connection::lockConversion(bool& granted)
         return {};
     }
     // Owned by the session: the server releases it when the connection ends, however it ends.
+    // No SET NOCOUNT here: it would outlive the batch and hide every later row count.
     Rows rows;
     if (Error e =
-            query(QStringLiteral("SET NOCOUNT ON; DECLARE @r int; "
+            query(QStringLiteral("DECLARE @r int; "
                                  "EXEC @r = sp_getapplock @Resource = N'ConvertiCodiceTestata', "
                                  "@LockMode = 'Exclusive', @LockOwner = 'Session', "
                                  "@LockTimeout = 0; SELECT @r AS Granted"),
@@ -352,12 +390,12 @@ Error Connection::catalogues(QStringList& names)
     QSqlQuery q(QSqlDatabase::database(name_, false));
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("sp_databases")))
-        return sqlError(q.lastError(), false);
+        return sqlError(q.lastError(), false, &q);
     const int column = q.record().indexOf(QStringLiteral("DATABASE_NAME"));
     while (q.next())
         names.append(column < 0 ? QString() : q.value(column).toString());
     if (q.lastError().isValid())
-        return sqlError(q.lastError(), false);
+        return sqlError(q.lastError(), false, &q);
     return {};
 }
 

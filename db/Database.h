@@ -34,6 +34,11 @@ struct Traffic
 };
 Traffic traffic();
 
+// How long a statement on SQL Server waits for a lock another session holds before it fails
+// (error 1222), in milliseconds. Tests shorten it.
+int lockTimeoutMs();
+void setLockTimeoutMs(int ms);
+
 // A result read whole when it is opened, like a static cursor: the row count is exact and
 // later changes to the tables do not move it.
 class Rows
@@ -93,7 +98,9 @@ public:
     Error catalogues(QStringList& names);
 
 private:
-    Error sqlError(const QSqlError& error, bool opening);
+    // statement: the failed statement, whose driver handle holds every diagnostic record;
+    // null for a failure of the connection (open, commit).
+    Error sqlError(const QSqlError& error, bool opening, const QSqlQuery* statement = nullptr);
     Error notOpen() const;
     // Runs sql with its values bound; statements with values are prepared once and kept.
     Error run(const QString& sql, const QVariantList& binds, QSqlQuery*& q);

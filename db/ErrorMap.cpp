@@ -26,7 +26,8 @@ constexpr Mapping kSqlServer[] = {
     {18452, LoginFailed},       {18456, LoginFailed},        {18470, LoginFailed},
     {18486, LoginFailed},       {18487, LoginFailed},        {18488, LoginFailed},
     {4060, Unreachable},        {229, AccessDenied},         {230, AccessDenied},
-    {262, AccessDenied},        {3906, AccessDenied},
+    {262, AccessDenied},        {3906, AccessDenied},        {1088, AccessDenied},
+    {1222, LockTimeout},
 };
 
 constexpr int kDeadlockVictim = 1205;
@@ -80,10 +81,13 @@ qint32 sqliteNumber(const QString& nativeCode, const QString& text, bool opening
         return ConversionFailed;
     case 18: // SQLITE_TOOBIG
         return Truncation;
+    case 5: // SQLITE_BUSY: another connection held the file past the busy time-out
+    case 6: // SQLITE_LOCKED
+        return LockTimeout;
     case 3: // SQLITE_PERM
     case 8: // SQLITE_READONLY
         return AccessDenied;
-    default: // busy, locked, I/O, corrupt, full, cannot open, ...: the engine's failure
+    default: // I/O, corrupt, full, cannot open, ...: the engine's failure
         return Unspecified;
     }
 }

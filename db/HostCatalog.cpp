@@ -43,12 +43,20 @@ const QString kStagingDdlSqlite[] = {
 
 } // namespace
 
-Error HostCatalog::createStagingTable()
+Error HostCatalog::createStagingTable(Error* indexRefused)
 {
     if (!sqlite()) {
         if (Error e = c_.execute(kStagingDdlSqlServer); e.failed())
             return e;
-        return c_.execute(kStagingIndexSqlServer);
+        // Creating an index takes ALTER permission on the table, which the table itself never
+        // needed: without it the run goes on as it always did, slower.
+        Error e = c_.execute(kStagingIndexSqlServer);
+        if (e.number == ErrorNumber::AccessDenied) {
+            if (indexRefused)
+                *indexRefused = e;
+            return {};
+        }
+        return e;
     }
     for (const QString& sql : kStagingDdlSqlite) {
         if (Error e = c_.execute(sql); e.failed())
@@ -110,17 +118,20 @@ Error HostCatalog::applyConversion(const Product& product, const StagingRow& row
         e.failed())
         return e;
     // The row by its key: the embedded engine's row identity; on SQL Server, which gives the
-    // table no key, the first free row with the same codes, found through the index.
-    int affected = 0;
+    // table no key, the first free row with the same codes, found through the index. The
+    // marked row comes back as a result, which no session option (NOCOUNT) can hide as it
+    // hides a row count.
+    Rows marked;
     Error e = sqlite()
-                  ? c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod=?, Modificato=1 "
-                                              "WHERE rowid=? AND Modificato=0"),
-                               {product.id, row.rowId}, &affected)
-                  : c_.execute(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
-                                              "Modificato=1 WHERE CodTestataVecchio=? AND "
-                                              "CodTestataNuovo=? AND Modificato=0"),
-                               {product.id, row.oldCode, row.newCode}, &affected);
-    if (!e.failed() && affected != 1)
+                  ? c_.query(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod=?, Modificato=1 "
+                                            "WHERE rowid=? AND Modificato=0 RETURNING IdProdMod"),
+                             {product.id, row.rowId}, marked)
+                  : c_.query(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
+                                            "Modificato=1 OUTPUT inserted.IdProdMod WHERE "
+                                            "CodTestataVecchio=? AND CodTestataNuovo=? AND "
+                                            "Modificato=0"),
+                             {product.id, row.oldCode, row.newCode}, marked);
+    if (!e.failed() && marked.count() != 1)
         e = {ErrorNumber::RowNotFound,
              QStringLiteral("La riga di CodiciCorvel non è più disponibile.")};
     return e;

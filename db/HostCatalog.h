@@ -44,7 +44,8 @@ public:
 
     // Creates CodiciCorvel when missing, and the index on CodTestataVecchio that keeps
     // marking a row from scanning the table; an existing table keeps its rows and columns.
-    Error createStagingTable();
+    // An index the login may not create is left out; indexRefused, when given, then says why.
+    Error createStagingTable(Error* indexRefused = nullptr);
     // Every staging row, in CodTestataVecchio order.
     Error stagingRows(std::vector<StagingRow>& rows);
     // Inserts a row not yet applied.

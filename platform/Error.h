@@ -37,4 +37,6 @@ inline constexpr qint32 Unspecified = -2147467259;
 inline constexpr qint32 AccessDenied = -2147217911; // 0x80040E09
 inline constexpr qint32 LoginFailed = -2147217843;  // 0x80040E4D
 inline constexpr qint32 RowNotFound = -2147217864;  // 0x80040E38
+// A lock another program holds was waited for past the time allowed.
+inline constexpr qint32 LockTimeout = -2147217871; // 0x80040E31
 } // namespace ErrorNumber

@@ -702,7 +702,7 @@ void ConversionRunTest::engineFailureEndsTheRun_data()
     QTest::newRow("permission refused at the reassignment")
         << int(Stage::Reassign) << QByteArray("execute") << 0 << ErrorNumber::AccessDenied;
     QTest::newRow("unknown number reading the products")
-        << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217871);
+        << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217887);
 }
 
 void ConversionRunTest::engineFailureEndsTheRun()

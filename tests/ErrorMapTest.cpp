@@ -46,6 +46,14 @@ void ErrorMapTest::sqlServer_data()
                                       << "" << false << ConstraintViolation;
     QTest::newRow("duplicate key") << "2627"
                                    << "" << false << ConstraintViolation;
+    // What the driver's handle holds: the refusal, then "The statement has been terminated."
+    QTest::newRow("truncation and its companion") << "8152 3621"
+                                                  << "" << false << Truncation;
+    QTest::newRow("duplicate key and its companion") << "2627 3621"
+                                                     << "" << false << ConstraintViolation;
+    QTest::newRow("lock time-out")
+        << "1222"
+        << "Lock request time out period exceeded." << false << LockTimeout;
     QTest::newRow("anything else in a command") << "50000"
                                                 << "raised" << false << Unspecified;
     QTest::newRow("deadlock victim") << "1205"
@@ -114,7 +122,7 @@ void ErrorMapTest::sqlite_data()
     QTest::newRow("mismatch") << "20"
                               << "datatype mismatch" << false << ConversionFailed;
     QTest::newRow("busy beyond the wait") << "5"
-                                          << "database is locked" << false << Unspecified;
+                                          << "database is locked" << false << LockTimeout;
     QTest::newRow("read-only catalogue")
         << "8"
         << "attempt to write a readonly database" << false << AccessDenied;

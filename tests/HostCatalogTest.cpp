@@ -6,6 +6,7 @@
 #include "platform/OdbcDriver.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/HostFixture.h"
+#include "tests/support/StandIn.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,6 +38,8 @@ public:
     virtual QString catalogue() const = 0;
     virtual QList<QVariantList> select(const QString& sql) = 0;
     virtual bool exec(const QString& sql) = 0;
+    // The stand-in behind the backend, which faults can be injected into; null elsewhere.
+    virtual fixture::StandIn* standIn() { return nullptr; }
 };
 
 class SqliteBackend final : public Backend
@@ -61,6 +64,43 @@ public:
 
 private:
     QTemporaryDir dir_;
+    QString file_;
+};
+
+// The same catalogue file served by the SQL Server stand-in, reached through QODBC and
+// FreeTDS as a server is; the test reads and writes the file directly.
+class StandInBackend final : public Backend
+{
+public:
+    QString prepare() override
+    {
+        if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
+            return why;
+        if (!dir_.isValid())
+            return dir_.errorString();
+        return standIn_.start(dir_.path(), QStringLiteral("mirkel"), password());
+    }
+    bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) override
+    {
+        standIn_.clear();
+        file_ =
+            fixture::createCatalogue(dir_.path(), QStringLiteral("Mirkel2012"), subjects, products);
+        return !file_.isEmpty();
+    }
+    db::ConnectionTarget target(const QString& catalogue) const override
+    {
+        return db::connectionTarget(standIn_.server(), QStringLiteral("mirkel"), password(),
+                                    catalogue);
+    }
+    QString catalogue() const override { return QStringLiteral("MIRKEL2012"); }
+    QList<QVariantList> select(const QString& sql) override { return fixture::select(file_, sql); }
+    bool exec(const QString& sql) override { return fixture::exec(file_, sql); }
+    fixture::StandIn* standIn() override { return &standIn_; }
+
+private:
+    static QString password() { return QStringLiteral("Pw'Segreto;1"); }
+    QTemporaryDir dir_;
+    fixture::StandIn standIn_;
     QString file_;
 };
 
@@ -522,7 +562,8 @@ void HostCatalogTest::applyConversionIsBothOrNeither()
         int executes = 0;
         db::setFaultHook([&](const char* op) -> Error {
             const QString name = QString::fromLatin1(op);
-            if (name == QLatin1String("execute"))
+            // A write that returns what it wrote is a query.
+            if (name == QLatin1String("execute") || name == QLatin1String("query"))
                 ++executes;
             const bool fail = (failure == QLatin1String("commit") && name == failure) ||
                               (failure == QLatin1String("first execute") && executes == 1) ||
@@ -655,10 +696,13 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     SqliteBackend sqlite;
+    StandInBackend standIn;
     SqlServerBackend sqlServer;
     HostCatalogTest onSqlite(sqlite);
+    HostCatalogTest onStandIn(standIn);
     HostCatalogTest onSqlServer(sqlServer);
     int failures = QTest::qExec(&onSqlite, argc, argv);
+    failures += QTest::qExec(&onStandIn, argc, argv);
     failures += QTest::qExec(&onSqlServer, argc, argv);
     return failures;
 }

@@ -2,7 +2,7 @@
 # Sourced by scripts/setup and scripts/test-windows.
 
 linux_packages=(cmake g++ ninja-build qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc unixodbc
-                tdsodbc sqlite3 xvfb xauth xdotool imagemagick faketime fonts-dejavu-core
+                unixodbc-dev tdsodbc sqlite3 xvfb xauth xdotool imagemagick faketime fonts-dejavu-core
                 python3 procps xclip clang libclang-rt-14-dev)
 
 # install_missing PACKAGE...: installs with apt-get (as root) those not installed yet.
