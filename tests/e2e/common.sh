@@ -77,6 +77,24 @@ make_program_folder() {
 XML
 }
 
+# serve_catalogues DIR: the SQL Server stand-in serves DIR/db, accepting the logins of
+# DIR/Mirkel.XML, and the configuration names it as its server. It ends with the script.
+serve_catalogues() {
+    local dir=$1
+    sleep 100000 | python3 "$E2E_DIR/../support/sqlserver_standin.py" "$dir/db" \
+        --login sa e2e-admin --login mirkel e2e-user >"$dir/standin.out" 2>"$dir/standin.err" &
+    STANDIN_PID=$!
+    trap 'kill $(jobs -p) 2>/dev/null || true' EXIT
+    for ((i = 0; i < 100; i++)); do
+        [[ -s "$dir/standin.out" ]] && break
+        sleep 0.1
+    done
+    local port
+    port=$(python3 -c 'import json, sys; print(json.loads(sys.stdin.readline())["port"])' <"$dir/standin.out") ||
+        fail "the SQL Server stand-in did not start: $(cat "$dir/standin.err")"
+    sed -i "s|<DBServerName>.*</DBServerName>|<DBServerName>127.0.0.1,$port</DBServerName>|" "$dir/Mirkel.XML"
+}
+
 # start_tool DIR FAKETIME: starts the program as the operator would. Sets TOOL_PID to the
 # program's own process (faketime runs it as a child and waits for it: a signal meant for
 # the program must not reach faketime instead), FAKETIME_PID to reap, and MAIN.

@@ -17,7 +17,8 @@ What it reproduces, at the points the program relies on:
   lock wait longer than LOCK_TIMEOUT gives 1222 (locks are SQLite's: the whole catalogue);
 - sp_prepexec, sp_execute, sp_unprepare, sp_executesql, sp_databases, sp_getapplock.
 
-Usage: sqlserver_standin.py FOLDER [--user U --password P] [--trace FILE]
+Usage: sqlserver_standin.py FOLDER [--login USER PASSWORD]... [--trace FILE]
+Without --login any login is accepted.
 Each FOLDER/<NAME>.sqlite is the catalogue NAME (matched without regard to case).
 The first line on stdout is {"port": N}. Then each JSON line on stdin is a command, answered
 by one JSON line on stdout:
@@ -774,9 +775,9 @@ class StandIn(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, folder, user, password, trace):
+    def __init__(self, folder, logins, trace):
         super().__init__(("127.0.0.1", 0), Session)
-        self.folder, self.user, self.password = folder, user, password
+        self.folder, self.logins = folder, logins
         self.trace_file = open(trace, "a", encoding="utf-8") if trace else None
         self.lock = threading.Lock()
         self.applocks = {}
@@ -800,7 +801,7 @@ class StandIn(socketserver.ThreadingTCPServer):
             return self.transactions
 
     def accepts(self, user, password):
-        return self.user is None or (user == self.user and password == self.password)
+        return not self.logins or [user, password] in self.logins
 
     def catalogue_names(self):
         names = ["master", "tempdb", "model", "msdb"]
@@ -873,11 +874,10 @@ class StandIn(socketserver.ThreadingTCPServer):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("folder")
-    parser.add_argument("--user")
-    parser.add_argument("--password")
+    parser.add_argument("--login", nargs=2, action="append", default=[])
     parser.add_argument("--trace")
     args = parser.parse_args()
-    server = StandIn(args.folder, args.user, args.password, args.trace)
+    server = StandIn(args.folder, args.login, args.trace)
     print(json.dumps({"port": server.server_address[1]}), flush=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     for line in sys.stdin:
