@@ -198,7 +198,8 @@ Error Connection::open(const ConnectionTarget& target)
                         .arg(target_.catalogue)};
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         // mode=rw: never create a catalogue by accident.
-        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+        database.setConnectOptions(
+            QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(lockTimeoutMs()));
         database.setDatabaseName(QUrl::fromLocalFile(file).toString() + QStringLiteral("?mode=rw"));
         if (!database.open())
             return sqlError(database.lastError(), true);

@@ -34,8 +34,9 @@ struct Traffic
 };
 Traffic traffic();
 
-// How long a statement on SQL Server waits for a lock another session holds before it fails
-// (error 1222), in milliseconds. Tests shorten it.
+// How long a statement waits for a lock another session or program holds before it fails
+// with ErrorNumber::LockTimeout, in milliseconds; for connections opened afterwards. Tests
+// shorten it.
 int lockTimeoutMs();
 void setLockTimeoutMs(int ms);
 

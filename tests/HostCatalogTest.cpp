@@ -32,6 +32,8 @@ public:
     virtual ~Backend() = default;
     // Empty when usable, else why not.
     virtual QString prepare() = 0;
+    // Whether being unusable fails the test rather than skipping it.
+    virtual bool required() const { return false; }
     virtual void finish() {}
     virtual bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) = 0;
     virtual db::ConnectionTarget target(const QString& catalogue) const = 0;
@@ -76,10 +78,12 @@ public:
     {
         if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
             return why;
+        required_ = true;
         if (!dir_.isValid())
             return dir_.errorString();
         return standIn_.start(dir_.path(), QStringLiteral("mirkel"), password());
     }
+    bool required() const override { return required_; }
     bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) override
     {
         standIn_.clear();
@@ -102,6 +106,7 @@ private:
     QTemporaryDir dir_;
     fixture::StandIn standIn_;
     QString file_;
+    bool required_ = false;
 };
 
 // MIRKEL_TEST_SQLSERVER holds "server;user;password" (the password may hold ';'). The test
@@ -272,6 +277,9 @@ private slots:
     void valuesAreStoredLiterally();
     void overLongStagingValuesAreRejected_data();
     void overLongStagingValuesAreRejected();
+    void serverRefusalsAreClassified_data();
+    void serverRefusalsAreClassified();
+    void heldLockEndsTheWait();
 
 private:
     // Opens the test catalogue; fails the test on error.
@@ -323,6 +331,8 @@ private:
 void HostCatalogTest::initTestCase()
 {
     const QString why = b_.prepare();
+    if (!why.isEmpty() && b_.required())
+        QFAIL(qPrintable(why));
     if (!why.isEmpty())
         QSKIP(qPrintable(why));
 }
@@ -516,6 +526,9 @@ void HostCatalogTest::applyConversionChangesBoth()
 {
     Connection c;
     QVERIFY(open(c));
+    // As the run does: the lock first, on the same session, must hide no later count.
+    bool granted = false;
+    QVERIFY(!c.lockConversion(granted).failed() && granted);
     HostCatalog host(c);
     QVERIFY(!host.createStagingTable().failed());
     QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
@@ -690,6 +703,77 @@ void HostCatalogTest::overLongStagingValuesAreRejected()
     QVERIFY(!host.createStagingTable().failed());
     QCOMPARE(host.insertStagingRow(newCode, QStringLiteral("000000678"), title).number, number);
     QCOMPARE(stagingRows().size(), number == 0 ? 1 : 0);
+}
+
+void HostCatalogTest::serverRefusalsAreClassified_data()
+{
+    QTest::addColumn<QString>("statement");
+    QTest::addColumn<QList<int>>("messages"); // -1: the connection drops
+    QTest::addColumn<qint32>("number");
+    const QString insert = QStringLiteral("INSERT INTO CodiciCorvel");
+    QTest::newRow("duplicate key") << insert << QList<int>{2627, 3621} << ConstraintViolation;
+    QTest::newRow("duplicate in an index")
+        << insert << QList<int>{2601, 3621} << ConstraintViolation;
+    QTest::newRow("foreign key") << insert << QList<int>{547, 3621} << ConstraintViolation;
+    QTest::newRow("null") << insert << QList<int>{515, 3621} << ConstraintViolation;
+    QTest::newRow("truncated, newer servers") << insert << QList<int>{2628, 3621} << Truncation;
+    QTest::newRow("deadlock victim") << insert << QList<int>{1205} << Unspecified;
+    QTest::newRow("permission") << insert << QList<int>{229} << AccessDenied;
+    QTest::newRow("connection dropped") << insert << QList<int>{-1} << Unspecified;
+    QTest::newRow("no table permission")
+        << QStringLiteral("CREATE TABLE") << QList<int>{262} << AccessDenied;
+    // The index wants ALTER permission, which the table never needed: it is done without.
+    QTest::newRow("no index permission") << QStringLiteral("CREATE INDEX") << QList<int>{1088} << 0;
+}
+
+void HostCatalogTest::serverRefusalsAreClassified()
+{
+    QFETCH(QString, statement);
+    QFETCH(QList<int>, messages);
+    QFETCH(qint32, number);
+    fixture::StandIn* server = b_.standIn();
+    if (!server)
+        QSKIP("refusals are injected into the SQL Server stand-in");
+    if (messages == QList<int>{-1})
+        server->drop(statement);
+    else
+        server->fail(statement, messages);
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    Error indexRefused;
+    Error e = host.createStagingTable(&indexRefused);
+    if (statement == QLatin1String("CREATE INDEX"))
+        QCOMPARE(indexRefused.number, AccessDenied);
+    if (!e.failed())
+        e = host.insertStagingRow(QStringLiteral("000000901"), QStringLiteral("000000678"),
+                                  QStringLiteral("Titolo"));
+    QCOMPARE(e.number, number);
+    QCOMPARE(c.deadlocked(), messages == QList<int>{1205});
+}
+
+void HostCatalogTest::heldLockEndsTheWait()
+{
+    // Another session holds a product, as the host program may, for longer than allowed.
+    db::setLockTimeoutMs(300);
+    Connection holder;
+    QVERIFY(open(holder));
+    QVERIFY(!holder.begin().failed());
+    QVERIFY(!holder
+                 .execute(QStringLiteral("UPDATE Prodotti SET Testata = ? WHERE IDProd = ?"),
+                          {QStringLiteral("Tenuta"), 7})
+                 .failed());
+    Connection c;
+    const bool opened = open(c);
+    const Error e = opened ? c.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata=? WHERE "
+                                                      "IDProd=?"),
+                                       {QStringLiteral("000000901"), 7})
+                           : Error{};
+    holder.rollback();
+    db::setLockTimeoutMs(20000);
+    QVERIFY(opened);
+    QCOMPARE(e.number, LockTimeout);
+    QCOMPARE(productCode(7), QStringLiteral("000000678"));
 }
 
 int main(int argc, char** argv)

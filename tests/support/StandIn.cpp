@@ -22,12 +22,8 @@ QString StandIn::start(const QString& folder, const QString& user, const QString
     if (python.isEmpty())
         return QStringLiteral("python3 is not installed");
     process_.setProgram(python);
-    QStringList arguments{QStringLiteral(CONVERTI_SQLSERVER_STANDIN),
-                          folder,
-                          QStringLiteral("--user"),
-                          user,
-                          QStringLiteral("--password"),
-                          password};
+    QStringList arguments{QStringLiteral(CONVERTI_SQLSERVER_STANDIN), folder,
+                          QStringLiteral("--login"), user, password};
     // Every request the stand-in receives, one JSON line each: for reading a failure.
     if (const QString trace = qEnvironmentVariable("CONVERTI_STANDIN_TRACE"); !trace.isEmpty())
         arguments << QStringLiteral("--trace") << trace;

@@ -69,6 +69,7 @@ MESSAGES = {
     2601: (14, "Cannot insert duplicate key row in object '%s' with unique index '%s'."),
     2627: (14, "Violation of PRIMARY KEY constraint '%s'. Cannot insert duplicate key in "
                 "object '%s'."),
+    2812: (16, "Could not find stored procedure '%s'."),
     2628: (16, "String or binary data would be truncated in table '%s', column '%s'."),
     3621: (0, "The statement has been terminated."),
     3902: (16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."),
@@ -233,7 +234,7 @@ def read_rpc(payload):
     r.skip_all_headers()
     length = r.unpack("<H")
     if length == 0xFFFF:
-        proc = {10: "sp_executesql", 11: "sp_prepare", 12: "sp_execute", 13: "sp_prepexec",
+        proc = {2: "sp_cursoropen", 10: "sp_executesql", 11: "sp_prepare", 12: "sp_execute", 13: "sp_prepexec",
                 15: "sp_unprepare"}.get(r.unpack("<H"), "?")
     else:
         proc = r.take(2 * length).decode("utf-16-le")
@@ -673,6 +674,8 @@ class Session(socketserver.BaseRequestHandler):
         try:
             results = self.statement(sql, [])
         except SqlError as e:
+            if e.drop:
+                raise
             return self.failure(e, DONE)
         xact = DONE_INXACT if self.transaction is not None else 0
         if not results:
@@ -715,6 +718,16 @@ class Session(socketserver.BaseRequestHandler):
             sql, binds = None, []
         elif proc == "sp_executesql":
             sql, binds = values[0], values[2:]
+        elif proc == "sp_cursoropen" and SET_OPTION.fullmatch(norm(values[1]) + " "):
+            # A statement that makes no rows opens no cursor: it just runs.
+            self.statement(values[1], [])
+            out = struct.pack("<Bi", 0x79, 0)
+            for ordinal, (name, status, value) in enumerate(params):
+                if status & 0x01:
+                    out += (b"\xac" + struct.pack("<H", ordinal) + b_varchar(name) + b"\x01" +
+                            struct.pack("<IH", 0, 0x0001) + b"\x26\x04\x04" +
+                            struct.pack("<i", 0 if ordinal != 4 else -1))
+            return out + done(DONEPROC, 0)
         else:
             raise SqlError(message(2812, proc))
         self.server.trace({"rpc": proc})
@@ -725,6 +738,8 @@ class Session(socketserver.BaseRequestHandler):
             try:
                 out = self.results_tokens(self.statement(sql, binds), DONEINPROC)
             except SqlError as e:
+                if e.drop:
+                    raise
                 out = self.failure(e, DONEINPROC)
                 status = DONE_ERROR
         out += struct.pack("<Bi", 0x79, 0)
