@@ -2,6 +2,7 @@
 
 #include "db/Database.h"
 #include "db/ErrorMap.h"
+#include "db/HostCatalog.h"
 #include "platform/Error.h"
 
 #include <functional>
@@ -9,7 +10,8 @@
 #include <vector>
 
 // Writes what a stage decides, several hundred units to a transaction. An item (a code-table
-// line, a product) is decided in memory into at most one unit, the statements it writes.
+// line, a product) is decided in memory into at most one unit, the rows it writes; the units
+// of a transaction are written together, in a few multi-row statements.
 //
 // When the engine refuses a unit for the unit's own sake, the batch is rolled back, its
 // decisions are undone, and its items are decided and written again one transaction each:
@@ -20,7 +22,7 @@
 template <typename Item, typename Unit> class BatchWriter
 {
 public:
-    static constexpr std::size_t kUnitsPerTransaction = 500;
+    static constexpr std::size_t kUnitsPerTransaction = db::HostCatalog::kRowsPerStatement;
 
     struct Steps
     {
@@ -28,8 +30,8 @@ public:
         std::function<std::optional<Unit>(const Item&)> decide;
         std::function<void(const Unit&)> undo = [](const Unit&) {
         };
-        // The unit's statements; written follows once their transaction has committed.
-        std::function<Error(const Unit&)> write;
+        // The units' statements; written follows once their transaction has committed.
+        std::function<Error(const std::vector<Unit>&)> write;
         std::function<void(const Unit&)> written = [](const Unit&) {
         };
     };
@@ -100,11 +102,9 @@ private:
     {
         if (Error e = c_.begin(); e.failed())
             return e;
-        for (const Unit& unit : units) {
-            if (Error e = steps_.write(unit); e.failed()) {
-                c_.rollback();
-                return e;
-            }
+        if (Error e = steps_.write(units); e.failed()) {
+            c_.rollback();
+            return e;
         }
         return c_.commit();
     }

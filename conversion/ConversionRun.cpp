@@ -304,8 +304,12 @@ ConversionRun::Stage ConversionRun::loadStaging()
          },
          .undo = [&staged](const StagedLine& line) { staged.erase(line.key); },
          .write =
-             [&catalog](const StagedLine& line) {
-                 return catalog.insertStagingRow(line.newCode, line.oldCode, line.title);
+             [&catalog](const std::vector<StagedLine>& lines) {
+                 std::vector<db::HostCatalog::NewStagingRow> rows;
+                 rows.reserve(lines.size());
+                 for (const StagedLine& line : lines)
+                     rows.push_back({line.newCode, line.oldCode, line.title});
+                 return catalog.insertStagingRows(rows);
              }});
 
     RepaintPacer pacer(platform_.clock);
@@ -381,6 +385,20 @@ ConversionRun::Stage ConversionRun::rewrite()
     };
     std::unordered_map<double, FreeRows> free;
     free.reserve(rows.size());
+    // Free rows that share both codes with another free row, as SQL Server compares them.
+    std::unordered_set<std::size_t> twins;
+    {
+        std::unordered_map<QString, std::vector<std::size_t>> byCodes;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].applied.toInt() == 0)
+                byCodes[rows[i].oldCode.trimmed() + QLatin1Char('\t') + rows[i].newCode.trimmed()]
+                    .push_back(i);
+        }
+        for (const auto& [codes, same] : byCodes) {
+            if (same.size() > 1)
+                twins.insert(same.begin(), same.end());
+        }
+    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         bool isId = false;
         const qint64 id = rows[i].productId.toLongLong(&isId);
@@ -413,8 +431,12 @@ ConversionRun::Stage ConversionRun::rewrite()
          },
          .undo = [&](const Conversion& c) { --free[c.key].next; },
          .write =
-             [&](const Conversion& c) {
-                 return catalog.applyConversion(products[c.product], rows[c.row]);
+             [&](const std::vector<Conversion>& conversions) {
+                 std::vector<db::HostCatalog::Conversion> batch;
+                 batch.reserve(conversions.size());
+                 for (const Conversion& c : conversions)
+                     batch.push_back({&products[c.product], &rows[c.row], twins.contains(c.row)});
+                 return catalog.applyConversions(batch);
              },
          .written =
              [&](const Conversion&) {
@@ -475,8 +497,12 @@ ConversionRun::Stage ConversionRun::reassign()
             connection_, [this](const Error& e) { caughtFromDatabase(e); },
             {.decide = [](const QVariant& id) { return std::optional<QVariant>(id); },
              .write =
-                 [&](const QVariant& id) {
-                     return catalog.assignDistributor(id, distributor);
+                 [&](const std::vector<QVariant>& ids) {
+                     for (const QVariant& id : ids) {
+                         if (Error e = catalog.assignDistributor(id, distributor); e.failed())
+                             return e;
+                     }
+                     return Error();
                  }});
         for (const QVariant& id : productIds)
             caughtFromDatabase(writer.add(id));

@@ -160,6 +160,20 @@ Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*&
         q = direct_.get();
         return q->exec(sql) ? Error() : sqlError(q->lastError(), false, q);
     }
+    if (target_.engine == Engine::SqlServer) {
+        // Qt binds the values anew before each execution, and FreeTDS then prepares the
+        // statement again: kept, it would cost an unprepare and a prepare each time. Prepared
+        // and executed at once (sp_prepexec), it costs that one round trip, and its unprepare
+        // when the next statement replaces it.
+        direct_ = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
+        direct_->setForwardOnly(true);
+        q = direct_.get();
+        if (!q->prepare(sql))
+            return sqlError(q->lastError(), false, q);
+        for (int i = 0; i < binds.size(); ++i)
+            q->bindValue(i, binds[i]);
+        return q->exec() ? Error() : sqlError(q->lastError(), false, q);
+    }
     auto found = prepared_.find(sql);
     if (found == prepared_.end()) {
         auto statement = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));

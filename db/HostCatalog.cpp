@@ -91,8 +91,113 @@ Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
 Error HostCatalog::insertStagingRow(const QString& newCode, const QString& oldCode,
                                     const QString& title)
 {
-    return c_.execute(QStringLiteral("INSERT INTO CodiciCorvel VALUES (0,?,?,?,0)"),
-                      {newCode, oldCode, title});
+    return insertStagingRows({{newCode, oldCode, title}});
+}
+
+namespace {
+
+// "(0,?,?,?,0),(0,?,?,?,0)": a VALUES list of rows, each the row given.
+QString valuesList(const QString& row, std::size_t rows)
+{
+    QString list;
+    list.reserve(qsizetype(rows * (row.size() + 1)));
+    for (std::size_t i = 0; i < rows; ++i) {
+        if (i > 0)
+            list += QLatin1Char(',');
+        list += row;
+    }
+    return list;
+}
+
+const Error kRowTaken{ErrorNumber::RowNotFound,
+                      QStringLiteral("La riga di CodiciCorvel non è più disponibile.")};
+
+} // namespace
+
+Error HostCatalog::insertStagingRows(const std::vector<NewStagingRow>& rows)
+{
+    if (rows.empty())
+        return {};
+    QVariantList binds;
+    binds.reserve(qsizetype(rows.size() * 3));
+    for (const NewStagingRow& row : rows)
+        binds << row.newCode << row.oldCode << row.title;
+    return c_.execute(QStringLiteral("INSERT INTO CodiciCorvel VALUES ") +
+                          valuesList(QStringLiteral("(0,?,?,?,0)"), rows.size()),
+                      binds);
+}
+
+Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
+{
+    if (conversions.empty())
+        return {};
+    QVariantList codes;
+    codes.reserve(qsizetype(conversions.size() * 2));
+    for (const Conversion& c : conversions)
+        codes << c.product->id << c.row->newCode;
+    const QString pairs = valuesList(QStringLiteral("(?,?)"), conversions.size());
+    if (Error e = c_.execute(sqlite() ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = "
+                                                       "v.column2 FROM (VALUES %1) AS v WHERE "
+                                                       "Prodotti.IDProd = v.column1")
+                                            .arg(pairs)
+                                      : QStringLiteral("UPDATE p SET CodiceTestata = v.code FROM "
+                                                       "Prodotti AS p JOIN (VALUES %1) AS v(id, "
+                                                       "code) ON p.IDProd = v.id")
+                                            .arg(pairs),
+                             codes);
+        e.failed())
+        return e;
+
+    // Each marked row comes back as a result row, which no session option can hide.
+    QVariantList marks;
+    std::size_t set = 0;
+    for (const Conversion& c : conversions) {
+        if (sqlite())
+            marks << c.row->rowId << c.product->id;
+        else if (!c.rowHasTwin)
+            marks << c.row->oldCode << c.row->newCode << c.product->id;
+        else
+            continue;
+        ++set;
+    }
+    if (set > 0) {
+        Rows marked;
+        Error e = sqlite()
+                      ? c_.query(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.column2, "
+                                                "Modificato = 1 FROM (VALUES %1) AS v WHERE "
+                                                "CodiciCorvel.rowid = v.column1 AND "
+                                                "CodiciCorvel.Modificato = 0 RETURNING "
+                                                "CodiciCorvel.IdProdMod")
+                                     .arg(pairs),
+                                 marks, marked)
+                      : c_.query(QStringLiteral("UPDATE s SET IdProdMod = v.prod, Modificato = 1 "
+                                                "OUTPUT inserted.IdProdMod FROM CodiciCorvel AS s "
+                                                "JOIN (VALUES %1) AS v(old, new, prod) ON "
+                                                "s.CodTestataVecchio = v.old AND "
+                                                "s.CodTestataNuovo = v.new WHERE s.Modificato = 0")
+                                     .arg(valuesList(QStringLiteral("(?,?,?)"), set)),
+                                 marks, marked);
+        if (e.failed())
+            return e;
+        if (std::size_t(marked.count()) != set)
+            return kRowTaken;
+    }
+    // Rows with a twin: the first free one with the same codes, one statement each.
+    for (const Conversion& c : conversions) {
+        if (sqlite() || !c.rowHasTwin)
+            continue;
+        Rows marked;
+        if (Error e = c_.query(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
+                                              "Modificato=1 OUTPUT inserted.IdProdMod WHERE "
+                                              "CodTestataVecchio=? AND CodTestataNuovo=? AND "
+                                              "Modificato=0"),
+                               {c.product->id, c.row->oldCode, c.row->newCode}, marked);
+            e.failed())
+            return e;
+        if (marked.count() != 1)
+            return kRowTaken;
+    }
+    return {};
 }
 
 Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>& products)
@@ -113,28 +218,8 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
 
 Error HostCatalog::applyConversion(const Product& product, const StagingRow& row)
 {
-    if (Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata=? WHERE IDProd=?"),
-                             {row.newCode, product.id});
-        e.failed())
-        return e;
-    // The row by its key: the embedded engine's row identity; on SQL Server, which gives the
-    // table no key, the first free row with the same codes, found through the index. The
-    // marked row comes back as a result, which no session option (NOCOUNT) can hide as it
-    // hides a row count.
-    Rows marked;
-    Error e = sqlite()
-                  ? c_.query(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod=?, Modificato=1 "
-                                            "WHERE rowid=? AND Modificato=0 RETURNING IdProdMod"),
-                             {product.id, row.rowId}, marked)
-                  : c_.query(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
-                                            "Modificato=1 OUTPUT inserted.IdProdMod WHERE "
-                                            "CodTestataVecchio=? AND CodTestataNuovo=? AND "
-                                            "Modificato=0"),
-                             {product.id, row.oldCode, row.newCode}, marked);
-    if (!e.failed() && marked.count() != 1)
-        e = {ErrorNumber::RowNotFound,
-             QStringLiteral("La riga di CodiciCorvel non è più disponibile.")};
-    return e;
+    // Alone, a row cannot be given to two products: the first free one with its codes.
+    return applyConversions({{&product, &row, true}});
 }
 
 Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)

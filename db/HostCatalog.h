@@ -50,6 +50,14 @@ public:
     Error stagingRows(std::vector<StagingRow>& rows);
     // Inserts a row not yet applied.
     Error insertStagingRow(const QString& newCode, const QString& oldCode, const QString& title);
+    struct NewStagingRow
+    {
+        QString newCode;
+        QString oldCode;
+        QString title;
+    };
+    // Inserts rows not yet applied, in one statement (at most kRowsPerStatement).
+    Error insertStagingRows(const std::vector<NewStagingRow>& rows);
 
     // Products of the distributor with inforiv = 1, in CodiceTestata order.
     Error productsOf(const QString& distributorId, std::vector<Product>& products);
@@ -57,6 +65,20 @@ public:
     // holds the transaction that keeps the two together; a row no longer free fails with
     // RowNotFound.
     Error applyConversion(const Product& product, const StagingRow& row);
+    struct Conversion
+    {
+        const Product* product;
+        const StagingRow* row;
+        // Another free row holds the same two codes. SQL Server gives the table no key, so such
+        // a row is marked on its own: a set-based mark could give it two products.
+        bool rowHasTwin = false;
+    };
+    // Applies several conversions in a few statements (at most kRowsPerStatement); each row
+    // is marked for exactly one product. Fails with RowNotFound unless every row was still free.
+    Error applyConversions(const std::vector<Conversion>& conversions);
+
+    // SQL Server takes at most 1,000 rows in a VALUES list and 2,100 values in a statement.
+    static constexpr std::size_t kRowsPerStatement = 500;
 
     // IdProdMod of every applied staging row.
     Error appliedProducts(std::vector<QVariant>& productIds);

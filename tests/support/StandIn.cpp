@@ -41,7 +41,11 @@ QString StandIn::start(const QString& folder, const QString& user, const QString
 
 QJsonObject StandIn::command(const QJsonObject& request)
 {
+    // An answer still unread would be taken for this one's, before the stand-in read it.
+    while (process_.canReadLine())
+        process_.readLine();
     process_.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+    process_.waitForBytesWritten(30000);
     while (!process_.canReadLine()) {
         if (!process_.waitForReadyRead(30000))
             return {};

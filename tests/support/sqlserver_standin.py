@@ -452,8 +452,28 @@ def statements():
           r"ORDER BY CodTestataVecchio")(sqlite(
               "SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, Modificato FROM CodiciCorvel "
               "ORDER BY CodTestataVecchio"))
-    teach(r"INSERT INTO CodiciCorvel VALUES \(0,@P1,@P2,@P3,0\)")(sqlite(
-        "INSERT INTO CodiciCorvel VALUES (0,?1,?2,?3,0)"))
+    # The batches: several rows in one VALUES list, each value a parameter.
+    def params(text):
+        return re.sub(r"@P(\d+)", r"?\1", text)
+
+    teach(r"INSERT INTO CodiciCorvel VALUES ((?:\(0,@P\d+,@P\d+,@P\d+,0\),?)+)")(
+        lambda s, m, v: s.sqlite("INSERT INTO CodiciCorvel VALUES " + params(m.group(1)), v))
+    teach(r"UPDATE p SET CodiceTestata = v\.code FROM Prodotti AS p JOIN \(VALUES "
+          r"((?:\(@P\d+,@P\d+\),?)+)\) AS v\(id, code\) ON p\.IDProd = v\.id")(
+        lambda s, m, v: s.sqlite("UPDATE Prodotti SET CodiceTestata = v.column2 FROM (VALUES %s) "
+                                 "AS v WHERE Prodotti.IDProd = mssql_int(v.column1)"
+                                 % params(m.group(1)), v))
+    # SQL Server picks one of several matching source rows; SQLite does too.
+    teach(r"UPDATE s SET IdProdMod = v\.prod, Modificato = 1 OUTPUT inserted\.IdProdMod FROM "
+          r"CodiciCorvel AS s JOIN \(VALUES ((?:\(@P\d+,@P\d+,@P\d+\),?)+)\) AS v\(old, new, "
+          r"prod\) ON s\.CodTestataVecchio = v\.old AND s\.CodTestataNuovo = v\.new WHERE "
+          r"s\.Modificato = 0")(
+        lambda s, m, v: s.sqlite("UPDATE CodiciCorvel SET IdProdMod = mssql_int(v.column3), "
+                                 "Modificato = 1 FROM (VALUES %s) AS v WHERE "
+                                 "CodiciCorvel.CodTestataVecchio = v.column1 AND "
+                                 "CodiciCorvel.CodTestataNuovo = v.column2 AND "
+                                 "CodiciCorvel.Modificato = 0 RETURNING CodiciCorvel.IdProdMod"
+                                 % params(m.group(1)), v))
     teach(r"SELECT IDProd, CodiceTestata from Prodotti where inforiv=1 and IDDL= @P1 ORDER BY "
           r"CodiceTestata, IDProd")(sqlite(
               "SELECT IDProd, CodiceTestata FROM Prodotti WHERE inforiv=1 AND IDDL=mssql_int(?1) "
@@ -872,6 +892,7 @@ class StandIn(socketserver.ThreadingTCPServer):
 
     def command(self, line):
         request = json.loads(line)
+        self.trace({"command": request})
         with self.lock:
             if "fault" in request:
                 self.faults.append(dict(request["fault"]))
