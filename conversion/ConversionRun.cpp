@@ -44,6 +44,25 @@ const QString kAnotherRun = QStringLiteral(
     "Un'altra conversione e' in corso su questo database. Attendere che termini, poi "
     "riprovare.");
 
+// kAnotherRun, and on the embedded engine where its lock file is and who holds it: a lock
+// left by a program that died on another PC is never taken over, and support removes it.
+QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holder)
+{
+    if (!holder)
+        return kAnotherRun;
+    QString text = kAnotherRun + QStringLiteral("\n\nFile di blocco: ") + holder->file;
+    if (holder->pid > 0) {
+        text += QStringLiteral("\nPC: ") + holder->host + QStringLiteral("\nProcesso: ") +
+                QString::number(holder->pid);
+        if (!holder->program.isEmpty())
+            text += QStringLiteral(" (") + holder->program + QLatin1Char(')');
+    }
+    if (holder->since.isValid())
+        text += QStringLiteral("\nDal: ") +
+                holder->since.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    return text;
+}
+
 // A code-table line ready to be staged; key is its old code as a number.
 struct StagedLine
 {
@@ -191,10 +210,11 @@ ConversionRun::Stage ConversionRun::start()
             endWith(e, !trapKeepsOutOfTheLog(e.number));
         // The two cash desks of one kiosk share the catalogue: one conversion at a time.
         bool granted = false;
-        if (const Error e = connection_.lockConversion(granted); e.failed())
+        std::optional<db::Connection::LockHolder> holder;
+        if (const Error e = connection_.lockConversion(granted, holder); e.failed())
             endWith(e, !trapKeepsOutOfTheLog(e.number));
         if (!granted) {
-            platform_.dialogs.message(kAnotherRun, MsgIcon::Exclamation);
+            platform_.dialogs.message(anotherRunMessage(holder), MsgIcon::Exclamation);
             view_.setCommand1Enabled(true);
             view_.setWindowEnabled(true);
             return Stage::Done;
