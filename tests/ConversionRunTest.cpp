@@ -861,6 +861,7 @@ void ConversionRunTest::codesMatchAsNumbers_data()
     QTest::newRow("decimal part") << "678.0" << standard << "000900678" << 0;
     QTest::newRow("exponent") << "6.78e2" << standard << "000900678" << 0;
     QTest::newRow("blanks and zeros") << " 000678 " << standard << "000900678" << 0;
+    QTest::newRow("tab and line ends around") << "\t678\r\n" << standard << "000900678" << 0;
     QTest::newRow("not a number") << "678abc" << standard << "678abc" << 0;
     QTest::newRow("empty") << "" << standard << "" << 0;
 }
