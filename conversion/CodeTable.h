@@ -53,6 +53,10 @@ struct Line
     double newCode = 0;
     QString title; // column 2, blanks trimmed
     double oldCode = 0;
+
+    // Whether the run stages the line: it has its old code, and both codes are ones the
+    // staging table can hold. The missing-code report indexes only such lines.
+    bool staged() const { return shape == Shape::Complete || shape == Shape::NoColumnFour; }
 };
 
 // Cuts a data line into its columns.

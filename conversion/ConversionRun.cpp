@@ -345,8 +345,7 @@ ConversionRun::Stage ConversionRun::loadStaging()
             caught(CodeTable::missingTabError());
         // Without its old code, or with a code no staging row can hold, a line is not staged;
         // with three TABs it is.
-        if (columns.shape == CodeTable::Line::Shape::Complete ||
-            columns.shape == CodeTable::Line::Shape::NoColumnFour) {
+        if (columns.staged()) {
             const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
             caughtFromDatabase(writer.add({CodeTable::normalisedCode(columns.newCode), oldCode,
                                            CodeTable::stagedTitle(columns.title),
