@@ -5,6 +5,25 @@
 
 namespace CodeTable {
 
+namespace {
+
+// What SQL Server skips around a number: spaces, tabs, carriage returns and line feeds.
+bool isSqlBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
+
+QStringView trimSqlBlanks(QStringView text)
+{
+    while (!text.isEmpty() && isSqlBlank(text.front()))
+        text = text.mid(1);
+    while (!text.isEmpty() && isSqlBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+} // namespace
+
 bool isBlankLine(const QString& line)
 {
     return trimBlanks(line).isEmpty();
@@ -54,9 +73,10 @@ bool isWholeCode(double number)
 
 std::optional<double> sqlNumber(const QString& text)
 {
-    static const QRegularExpression number(
-        QStringLiteral("^[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
-    const QString t = trimBlanks(text);
+    // Anchored at the very end: "$" alone would also match before a final line feed.
+    static const QRegularExpression number(QRegularExpression::anchoredPattern(
+        QStringLiteral("[+-]?([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?")));
+    const QString t = trimSqlBlanks(text).toString();
     if (!number.match(t).hasMatch())
         return std::nullopt;
     bool ok = false;

@@ -35,10 +35,10 @@ inline constexpr double kLargestCode = 999999999999999.0;
 // from 0 to kLargestCode. Anything else would stage as text that is no number.
 bool isWholeCode(double number);
 
-// A title code as the host's SQL reads a number written unquoted in a query: blanks around
-// it, leading zeros, a sign, a decimal part and an exponent are allowed; anything else,
-// the empty text included, is no number. Both the run and the missing-code report match
-// codes through this one reading.
+// A title code as the host's SQL reads a number written unquoted in a query: blanks, tabs,
+// carriage returns and line feeds around it, leading zeros, a sign, a decimal part and an
+// exponent are allowed; anything else, the empty text included, is no number. Both the run
+// and the missing-code report match codes through this one reading.
 std::optional<double> sqlNumber(const QString& text);
 
 struct Line
@@ -53,6 +53,10 @@ struct Line
     double newCode = 0;
     QString title; // column 2, blanks trimmed
     double oldCode = 0;
+
+    // Whether the run stages the line: it has its old code, and both codes are ones the
+    // staging table can hold. The missing-code report indexes only such lines.
+    bool staged() const { return shape == Shape::Complete || shape == Shape::NoColumnFour; }
 };
 
 // Cuts a data line into its columns.

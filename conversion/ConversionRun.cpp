@@ -48,6 +48,25 @@ const QString kCatalogueHeld = QStringLiteral(
     "Un altro programma (per esempio il gestionale) tiene bloccato il database. Chiuderlo o "
     "attendere che termini, poi riprovare.");
 
+// kAnotherRun, and on the embedded engine where its lock file is and who holds it: a lock
+// left by a program that died on another PC is never taken over, and support removes it.
+QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holder)
+{
+    if (!holder)
+        return kAnotherRun;
+    QString text = kAnotherRun + QStringLiteral("\n\nFile di blocco: ") + holder->file;
+    if (holder->pid > 0) {
+        text += QStringLiteral("\nPC: ") + holder->host + QStringLiteral("\nProcesso: ") +
+                QString::number(holder->pid);
+        if (!holder->program.isEmpty())
+            text += QStringLiteral(" (") + holder->program + QLatin1Char(')');
+    }
+    if (holder->since.isValid())
+        text += QStringLiteral("\nDal: ") +
+                holder->since.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    return text;
+}
+
 // A code-table line ready to be staged; key is its old code as a number.
 struct StagedLine
 {
@@ -199,10 +218,11 @@ ConversionRun::Stage ConversionRun::start()
             endWith(e, !trapKeepsOutOfTheLog(e.number));
         // The two cash desks of one kiosk share the catalogue: one conversion at a time.
         bool granted = false;
-        if (const Error e = connection_.lockConversion(granted); e.failed())
+        std::optional<db::Connection::LockHolder> holder;
+        if (const Error e = connection_.lockConversion(granted, holder); e.failed())
             endWith(e, !trapKeepsOutOfTheLog(e.number));
         if (!granted) {
-            platform_.dialogs.message(kAnotherRun, MsgIcon::Exclamation);
+            platform_.dialogs.message(anotherRunMessage(holder), MsgIcon::Exclamation);
             view_.setCommand1Enabled(true);
             view_.setWindowEnabled(true);
             return Stage::Done;
@@ -340,8 +360,7 @@ ConversionRun::Stage ConversionRun::loadStaging()
             caught(CodeTable::missingTabError());
         // Without its old code, or with a code no staging row can hold, a line is not staged;
         // with three TABs it is.
-        if (columns.shape == CodeTable::Line::Shape::Complete ||
-            columns.shape == CodeTable::Line::Shape::NoColumnFour) {
+        if (columns.staged()) {
             const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
             caughtFromDatabase(writer.add({CodeTable::normalisedCode(columns.newCode), oldCode,
                                            CodeTable::stagedTitle(columns.title),

@@ -352,15 +352,16 @@ void Connection::rollback()
         QSqlDatabase::database(name_, false).rollback();
 }
 
-Error Connection::lockConversion(bool& granted)
+Error Connection::lockConversion(bool& granted, std::optional<LockHolder>& holder)
 {
     granted = false;
+    holder.reset();
     if (Error e = injected("lock"); e.failed())
         return e;
     if (!open_ || folderOnly_)
         return notOpen();
     if (target_.engine == Engine::Sqlite) {
-        // Beside the catalogue; a lock left by a program that died is taken over.
+        // Beside the catalogue; a lock left by a program that died on this PC is taken over.
         lock_ = std::make_unique<QLockFile>(sqliteFile_ + QStringLiteral(".lock"));
         lock_->setStaleLockTime(0);
         granted = lock_->tryLock(0);
@@ -368,8 +369,14 @@ Error Connection::lockConversion(bool& granted)
             return {ErrorNumber::Unspecified,
                     QStringLiteral("Impossibile creare il file di blocco %1.")
                         .arg(QDir::toNativeSeparators(lock_->fileName()))};
-        if (!granted)
+        if (!granted) {
+            LockHolder& h = holder.emplace();
+            h.file = QDir::toNativeSeparators(lock_->fileName());
+            // The holder may release it meanwhile: then only the file is named.
+            if (lock_->getLockInfo(&h.pid, &h.host, &h.program))
+                h.since = QFileInfo(lock_->fileName()).lastModified();
             lock_.reset();
+        }
         return {};
     }
     // Owned by the session: the server releases it when the connection ends, however it ends.

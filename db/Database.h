@@ -3,6 +3,7 @@
 #include "db/ConnectionString.h"
 #include "platform/Error.h"
 
+#include <QDateTime>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QString>
@@ -11,6 +12,7 @@
 #include <QVariantList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -89,9 +91,22 @@ public:
     // Whether the last failure made this connection's transaction a deadlock victim.
     bool deadlocked() const { return deadlocked_; }
 
+    // Who holds the embedded engine's conversion lock, as its lock file records it.
+    struct LockHolder
+    {
+        QString file;    // the lock file, native separators
+        QString host;    // the PC, empty when the file could not be read
+        qint64 pid = 0;  // the process on that PC, 0 when unknown
+        QString program; // its application name
+        QDateTime since; // when the file was written; invalid when unknown
+    };
+
     // Takes the catalogue's conversion lock without waiting, held until the connection
     // closes (or the program ends): granted is false when another connection holds it.
-    Error lockConversion(bool& granted);
+    // Refused on the embedded engine, holder tells where the lock file is and who holds it
+    // (a lock left by a program that died on another PC is never taken over: its process
+    // cannot be seen from here). SQL Server tells nothing of the holder: holder stays empty.
+    Error lockConversion(bool& granted, std::optional<LockHolder>& holder);
 
     // The server's catalogue names in the server's order ("sp_databases"); on the embedded
     // engine the folder's .sqlite files in name order, without regard to case as the server

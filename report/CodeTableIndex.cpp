@@ -55,9 +55,13 @@ CodeTableIndex CodeTableIndex::load(TextFileSystem& files, const QString& path,
             index.failure_ = CodeTable::missingTabError();
             break;
         }
-        const double key = CodeTable::readNumber(CodeTable::normalisedCode(parsed.oldCode));
-        // Only the first line of a code can match: the search stops there.
-        index.first_.try_emplace(key, index.dataLines_);
+        // A line the run does not stage (a code that is no whole number from 0 to
+        // 999,999,999,999,999) matches no product: the search passes over it.
+        if (parsed.staged()) {
+            const double key = CodeTable::readNumber(CodeTable::normalisedCode(parsed.oldCode));
+            // Only the first line of a code can match: the search stops there.
+            index.first_.try_emplace(key, index.dataLines_);
+        }
         ++index.dataLines_;
     }
     return index;

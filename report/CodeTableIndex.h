@@ -57,7 +57,8 @@ public:
 private:
     CodeSearch notFound() const;
 
-    // Key: the third column normalised to nine characters and read back as a number.
+    // Key: the third column normalised to nine characters and read back as a number, for
+    // the lines the run stages (CodeTable::Line::staged); the others match nothing.
     // Value: how many data lines come before its first line.
     std::unordered_map<double, int> first_;
     int dataLines_ = 0; // data lines before the failure point, or in the whole file

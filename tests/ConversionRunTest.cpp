@@ -5,7 +5,10 @@
 #include "tests/support/HostFixture.h"
 #include "tests/support/RunFixture.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -16,6 +19,8 @@ using Stage = ConversionRun::Stage;
 namespace {
 
 const QString kTable = QStringLiteral("TabellaCodiciVarno.txt");
+const QString kAnotherRun = QStringLiteral(
+    "Un'altra conversione e' in corso su questo database. Attendere che termini, poi riprovare.");
 
 QList<ProductRow> standardProducts()
 {
@@ -118,6 +123,7 @@ private slots:
     void engineFailureEndsTheRun();
     void lockedCatalogueEndsTheRun();
     void secondRunAtOnceGivesTheWindowBack();
+    void lockLeftOnAnotherPcIsNamed();
     void codesMatchAsNumbers_data();
     void codesMatchAsNumbers();
 
@@ -774,10 +780,23 @@ void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()
         ConversionRun other(f.tp.platform, f.log, f.config, otherView, otherFile);
         other.execute();
     });
-    QCOMPARE(f.tp.dialogs.texts(),
-             (QStringList{QStringLiteral("Un'altra conversione e' in corso su questo database. "
-                                         "Attendere che termini, poi riprovare."),
-                          QStringLiteral("Procedura Completata")}));
+    // The message as it was, then the lock file and its holder: this PC, this process.
+    QCOMPARE(f.tp.dialogs.texts().size(), 2);
+    const QString refused = f.tp.dialogs.texts()[0];
+    const QString expectedStart = kAnotherRun + QStringLiteral("\n\nFile di blocco: ") +
+                                  QDir::toNativeSeparators(f.catalogue + QStringLiteral(".lock")) +
+                                  QStringLiteral("\nPC: ");
+    QVERIFY2(refused.startsWith(expectedStart), qPrintable(refused));
+    QVERIFY2(
+        refused.contains(QStringLiteral("\nProcesso: %1").arg(QCoreApplication::applicationPid())),
+        qPrintable(refused));
+    QVERIFY2(QRegularExpression(QStringLiteral("\nDal: \\d\\d/\\d\\d/\\d{4} "
+                                               "\\d\\d:\\d\\d:\\d\\d$"))
+                 .match(refused)
+                 .hasMatch(),
+             qPrintable(refused));
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Exclamation);
+    QCOMPARE(f.tp.dialogs.texts()[1], QStringLiteral("Procedura Completata"));
     QVERIFY(otherView.command1Enabled);
     QVERIFY(otherView.windowEnabled);
     QCOMPARE(otherView.unloads, 0);
@@ -789,6 +808,35 @@ void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()
     again.execute();
     QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
     QCOMPARE(f.staging().size(), 3);
+}
+
+void ConversionRunTest::lockLeftOnAnotherPcIsNamed()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // The program on the other cash desk died holding the lock: its process cannot be seen
+    // from here, so the lock is not taken over; the message says where it is and whose it is.
+    const QString lockFile = f.catalogue + QStringLiteral(".lock");
+    {
+        QFile file(lockFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("4242\nConvertiCodiceTestata.exe\nCASSA2\n");
+        QVERIFY(file.flush());
+        QVERIFY(file.setFileTime(QDateTime(QDate(2012, 12, 10), QTime(9, 30)),
+                                 QFileDevice::FileModificationTime));
+    }
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(),
+             QStringList{kAnotherRun + QStringLiteral("\n\nFile di blocco: ") +
+                         QDir::toNativeSeparators(lockFile) +
+                         QStringLiteral("\nPC: CASSA2\nProcesso: 4242 (ConvertiCodiceTestata.exe)"
+                                        "\nDal: 10/12/2012 09:30:00")});
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Exclamation);
+    QVERIFY(f.view.command1Enabled);
+    QVERIFY(f.view.windowEnabled);
+    QVERIFY(f.logLines().isEmpty());
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QVERIFY(QFile::exists(lockFile));
 }
 
 void ConversionRunTest::codesMatchAsNumbers_data()
@@ -817,6 +865,7 @@ void ConversionRunTest::codesMatchAsNumbers_data()
     QTest::newRow("decimal part") << "678.0" << standard << "000900678" << 0;
     QTest::newRow("exponent") << "6.78e2" << standard << "000900678" << 0;
     QTest::newRow("blanks and zeros") << " 000678 " << standard << "000900678" << 0;
+    QTest::newRow("tab and line ends around") << "\t678\r\n" << standard << "000900678" << 0;
     QTest::newRow("not a number") << "678abc" << standard << "678abc" << 0;
     QTest::newRow("empty") << "" << standard << "" << 0;
 }

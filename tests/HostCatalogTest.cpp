@@ -528,7 +528,8 @@ void HostCatalogTest::applyConversionChangesBoth()
     QVERIFY(open(c));
     // As the run does: the lock first, on the same session, must hide no later count.
     bool granted = false;
-    QVERIFY(!c.lockConversion(granted).failed() && granted);
+    std::optional<Connection::LockHolder> holder;
+    QVERIFY(!c.lockConversion(granted, holder).failed() && granted);
     HostCatalog host(c);
     QVERIFY(!host.createStagingTable().failed());
     QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));

@@ -232,6 +232,7 @@ void MissingCodeReportTest::numericMatching_data()
         << QByteArray("1234567890") << "1234567890" << false;
     QTest::newRow("non-numeric column reads 0") << QByteArray("abc") << "0" << true;
     QTest::newRow("decimal product code") << QByteArray("678") << "678.0" << true;
+    QTest::newRow("line the run does not stage") << QByteArray("-66") << "0" << false;
 }
 
 void MissingCodeReportTest::numericMatching()

@@ -1,5 +1,21 @@
 # Helpers for driving the tool's windows with xdotool; sourced by the demo and the
 # end-to-end tests.
+#
+# Every X server these scripts start runs with -noreset: by default Xvfb resets itself when
+# its last client leaves (a program killed or ended, a short-lived xdotool) and refuses a
+# client that connects during the reset, so a program started just then would never show
+# its window.
+
+# wait_display SECONDS: waits until the X server named by DISPLAY answers a client, so that
+# the first program started on it cannot find it not yet listening.
+wait_display() {
+    local limit=${1:-20} i
+    for ((i = 0; i < limit * 10; i++)); do
+        xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
 
 # wait_window NAME_REGEX SECONDS: prints the id of the first visible window whose name
 # matches, waiting for it.

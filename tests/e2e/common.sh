@@ -46,15 +46,17 @@ fail() {
 }
 
 # Runs the calling script again inside its own X server, once. Each script passes its own
-# first display number so that parallel tests do not race for one.
+# first display number so that parallel tests do not race for one. The server outlives its
+# clients (-noreset): a program killed and started again must find it still accepting.
 run_under_xvfb() {
     local first=$1
     shift
     if [[ -z "${E2E_IN_XVFB:-}" ]]; then
         unset QT_QPA_PLATFORM
-        exec env E2E_IN_XVFB=1 xvfb-run -a -n "$first" -s "-screen 0 1024x768x24" "$@"
+        exec env E2E_IN_XVFB=1 xvfb-run -a -n "$first" -s "-screen 0 1024x768x24 -noreset" "$@"
     fi
     unset QT_QPA_PLATFORM
+    wait_display 20 || fail "the X server on $DISPLAY does not answer"
 }
 
 # make_program_folder DIR: the executable, and a host configuration whose server is the
