@@ -1,7 +1,8 @@
 // Times the conversion run's stages, then the missing-code report, on an embedded catalogue of P
 // products of distributor 069 and a code table of L lines, half of the products' codes being in the
-// table.
-//   ConvertiBench [--products P] [--lines L]
+// table. With --sqlserver the run and the report reach the catalogue through the SQL Server
+// stand-in, over TDS, which waits R ms before answering each request (a LAN).
+//   ConvertiBench [--products P] [--lines L] [--sqlserver [--rtt-ms R]]
 #include "conversion/CodeTable.h"
 #include "conversion/ConversionRun.h"
 #include "db/Database.h"
@@ -9,6 +10,7 @@
 #include "report/MissingCodeReport.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/HostFixture.h"
+#include "tests/support/StandIn.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -110,6 +112,9 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     const int products = option(args, QStringLiteral("--products"), 10000);
     const int lines = option(args, QStringLiteral("--lines"), 10000);
+    const bool sqlServer = args.contains(QStringLiteral("--sqlserver"));
+    const qsizetype rttAt = args.indexOf(QStringLiteral("--rtt-ms"));
+    const double rttMs = rttAt >= 0 && rttAt + 1 < args.size() ? args[rttAt + 1].toDouble() : 0;
 
     TestPlatform tp;
     const QString folder = tp.path(QStringLiteral("db"));
@@ -133,6 +138,18 @@ int main(int argc, char** argv)
 
     HostConfig config;
     config.DBServerName = QStringLiteral("sqlite:") + folder;
+    fixture::StandIn standIn;
+    if (sqlServer) {
+        config.DBUsername = QStringLiteral("mirkel");
+        config.DBPassword = QStringLiteral("bench");
+        if (const QString why = standIn.start(folder, config.DBUsername, config.DBPassword);
+            !why.isEmpty()) {
+            std::fprintf(stderr, "%s\n", qPrintable(why));
+            return 1;
+        }
+        standIn.command({{QStringLiteral("delay_ms"), rttMs}});
+        config.DBServerName = standIn.server();
+    }
     FakeView view;
     view.catalogueText = QStringLiteral("MIRKELBENCH");
     ErrorLog log(tp.platform.programFolder, tp.clock, tp.files);
@@ -142,14 +159,19 @@ int main(int argc, char** argv)
     QElapsedTimer timer;
     double started[6] = {};
     db::Traffic atStaging, atDone;
+    qint64 requestsAtStaging = 0, requestsAtDone = 0;
     run.setStageHook([&](ConversionRun::Stage stage) {
+        if (stage == ConversionRun::Stage::Staging) {
+            atStaging = db::traffic();
+            requestsAtStaging = sqlServer ? standIn.requests() : 0;
+        }
+        if (stage == ConversionRun::Stage::Done) {
+            atDone = db::traffic();
+            requestsAtDone = sqlServer ? standIn.requests() : 0;
+        }
         if (!timer.isValid())
             timer.start();
         started[int(stage)] = timer.nsecsElapsed() / 1e9;
-        if (stage == ConversionRun::Stage::Staging)
-            atStaging = db::traffic();
-        if (stage == ConversionRun::Stage::Done)
-            atDone = db::traffic();
     });
     run.execute();
 
@@ -159,6 +181,10 @@ int main(int argc, char** argv)
     std::printf("reassignment %.3f s\n", started[int(Stage::Done)] - started[int(Stage::Reassign)]);
     std::printf("statements %lld\n", atDone.statements - atStaging.statements);
     std::printf("commits %lld\n", atDone.commits - atStaging.commits);
+    const double stages = started[int(Stage::Done)] - started[int(Stage::Staging)];
+    std::printf("three stages %.3f s\n", stages);
+    if (sqlServer)
+        std::printf("requests %lld\n", requestsAtDone - requestsAtStaging);
     const bool completed =
         tp.dialogs.texts() == QStringList{QStringLiteral("Procedura Completata")};
 
@@ -183,7 +209,10 @@ int main(int argc, char** argv)
                                                        fixture::standardSubjects(), rows);
     if (floorFile.isEmpty())
         return 1;
-    std::printf("setbased %.3f s\n", setBased(floorFile, table));
+    const double floor = setBased(floorFile, table);
+    std::printf("setbased %.3f s\n", floor);
+    if (!sqlServer && floor > 0)
+        std::printf("ratio %.2f\n", stages / floor);
 
     std::printf("peak %.1f MiB\n", peakMiB());
     return completed && reported ? 0 : 2;
