@@ -270,6 +270,7 @@ private slots:
     void fiegLookupFailureIsLoggedOnce();
     void productsOfDistributorInCodeOrder();
     void applyConversionChangesBoth();
+    void twinRowsGoToOneProductEach();
     void applyConversionIsBothOrNeither_data();
     void applyConversionIsBothOrNeither();
     void appliedProductsMoveToDistributor();
@@ -544,6 +545,34 @@ void HostCatalogTest::applyConversionChangesBoth()
     const QStringList staged = stagingRows();
     QCOMPARE(staged.filter(QStringLiteral("|7|1")).size(), 1);
     QCOMPARE(staged.filter(QStringLiteral("|0|0")).size(), 1);
+}
+
+void HostCatalogTest::twinRowsGoToOneProductEach()
+{
+    // Two rows an older run left with the same codes, taken in one batch with a third row.
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    QVERIFY(stage(host, QStringLiteral("000000901"), QStringLiteral("000000678")));
+    QVERIFY(stage(host, QStringLiteral("000000903"), QStringLiteral("000000679")));
+    std::vector<db::StagingRow> rows;
+    QVERIFY(!host.stagingRows(rows).failed());
+    QCOMPARE(rows.size(), std::size_t(3));
+    const db::Product first{7, QStringLiteral("000000678")};
+    const db::Product second{9, QStringLiteral("000000680")};
+    const db::Product third{8, QStringLiteral(" 0679 ")};
+    QVERIFY(!c.begin().failed());
+    Error e = host.applyConversions(
+        {{&first, &rows[0], true}, {&second, &rows[1], true}, {&third, &rows[2], false}});
+    e = e.failed() ? e : c.commit();
+    QVERIFY2(!e.failed(), qPrintable(e.description));
+    QStringList marked = stagingRows();
+    marked.sort();
+    QCOMPARE(marked, (QStringList{QStringLiteral("000000901|000000678|7|1"),
+                                  QStringLiteral("000000901|000000678|9|1"),
+                                  QStringLiteral("000000903|000000679|8|1")}));
 }
 
 void HostCatalogTest::applyConversionIsBothOrNeither_data()
