@@ -152,10 +152,10 @@ class Column:
 
 
 def result_set(columns, rows):
-    out = b"\x81" + struct.pack("<H", len(columns)) + b"".join(c.metadata() for c in columns)
+    parts = [b"\x81" + struct.pack("<H", len(columns)) + b"".join(c.metadata() for c in columns)]
     for row in rows:
-        out += b"\xd1" + b"".join(c.value(v) for c, v in zip(columns, row))
-    return out
+        parts.append(b"\xd1" + b"".join(c.value(v) for c, v in zip(columns, row)))
+    return b"".join(parts)
 
 
 # ---- requests -----------------------------------------------------------------------------
