@@ -404,20 +404,6 @@ ConversionRun::Stage ConversionRun::rewrite()
     };
     std::unordered_map<double, FreeRows> free;
     free.reserve(rows.size());
-    // Free rows that share both codes with another free row, as SQL Server compares them.
-    std::unordered_set<std::size_t> twins;
-    {
-        std::unordered_map<QString, std::vector<std::size_t>> byCodes;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (rows[i].applied.toInt() == 0)
-                byCodes[rows[i].oldCode.trimmed() + QLatin1Char('\t') + rows[i].newCode.trimmed()]
-                    .push_back(i);
-        }
-        for (const auto& [codes, same] : byCodes) {
-            if (same.size() > 1)
-                twins.insert(same.begin(), same.end());
-        }
-    }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         bool isId = false;
         const qint64 id = rows[i].productId.toLongLong(&isId);
@@ -454,7 +440,7 @@ ConversionRun::Stage ConversionRun::rewrite()
                  std::vector<db::HostCatalog::Conversion> batch;
                  batch.reserve(conversions.size());
                  for (const Conversion& c : conversions)
-                     batch.push_back({&products[c.product], &rows[c.row], twins.contains(c.row)});
+                     batch.push_back({&products[c.product], &rows[c.row]});
                  return catalog.applyConversions(batch);
              },
          .written =

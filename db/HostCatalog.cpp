@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <unordered_map>
 
 namespace db {
 
@@ -88,6 +89,21 @@ Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
                         result.text(QStringLiteral("CodTestataNuovo")),
                         result.text(QStringLiteral("CodTestataVecchio")),
                         result.value(QStringLiteral("Modificato"))});
+    if (sqlite())
+        return {};
+    // Codes compared as SQL Server compares them, trailing blanks aside.
+    std::unordered_map<QString, std::vector<std::size_t>> byCodes;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].applied.toInt() == 0)
+            byCodes[rows[i].oldCode.trimmed() + QLatin1Char('\t') + rows[i].newCode.trimmed()]
+                .push_back(i);
+    }
+    for (const auto& [codes, same] : byCodes) {
+        if (same.size() > 1) {
+            for (std::size_t i : same)
+                rows[i].twin = true;
+        }
+    }
     return {};
 }
 
@@ -195,7 +211,7 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
     QVariantList marks;
     std::size_t set = 0;
     for (const Conversion& c : conversions) {
-        if (!c.rowHasTwin) {
+        if (!c.row->twin) {
             marks << c.row->oldCode << c.row->newCode << c.product->id;
             ++set;
         }
@@ -216,7 +232,7 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
     }
     // Rows with a twin: the first free one with the same codes, one statement each.
     for (const Conversion& c : conversions) {
-        if (!c.rowHasTwin)
+        if (!c.row->twin)
             continue;
         Rows marked;
         if (Error e = c_.query(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
@@ -250,8 +266,7 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
 
 Error HostCatalog::applyConversion(const Product& product, const StagingRow& row)
 {
-    // Alone, a row cannot be given to two products: the first free one with its codes.
-    return applyConversions({{&product, &row, true}});
+    return applyConversions({{&product, &row}});
 }
 
 Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)

@@ -23,6 +23,9 @@ struct StagingRow
     QString newCode;    // CodTestataNuovo
     QString oldCode;    // CodTestataVecchio
     QVariant applied;   // Modificato
+    // SQL Server: another free row holds the same two codes. The table has no key there, so
+    // such a row is marked on its own: a set-based mark could give it two products.
+    bool twin = false;
 };
 
 // A product as the missing-code report lists it.
@@ -46,7 +49,7 @@ public:
     // marking a row from scanning the table; an existing table keeps its rows and columns.
     // An index the login may not create is left out; indexRefused, when given, then says why.
     Error createStagingTable(Error* indexRefused = nullptr);
-    // Every staging row, in CodTestataVecchio order.
+    // Every staging row, in CodTestataVecchio order, twins marked.
     Error stagingRows(std::vector<StagingRow>& rows);
     // Inserts a row not yet applied.
     Error insertStagingRow(const QString& newCode, const QString& oldCode, const QString& title);
@@ -69,9 +72,6 @@ public:
     {
         const Product* product;
         const StagingRow* row;
-        // Another free row holds the same two codes. SQL Server gives the table no key, so such
-        // a row is marked on its own: a set-based mark could give it two products.
-        bool rowHasTwin = false;
     };
     // Applies several conversions in a few statements (at most kRowsPerStatement); each row
     // is marked for exactly one product. Fails with RowNotFound unless every row was still free.

@@ -564,8 +564,7 @@ void HostCatalogTest::twinRowsGoToOneProductEach()
     const db::Product second{9, QStringLiteral("000000680")};
     const db::Product third{8, QStringLiteral(" 0679 ")};
     QVERIFY(!c.begin().failed());
-    Error e = host.applyConversions(
-        {{&first, &rows[0], true}, {&second, &rows[1], true}, {&third, &rows[2], false}});
+    Error e = host.applyConversions({{&first, &rows[0]}, {&second, &rows[1]}, {&third, &rows[2]}});
     e = e.failed() ? e : c.commit();
     QVERIFY2(!e.failed(), qPrintable(e.description));
     QStringList marked = stagingRows();
