@@ -184,7 +184,7 @@ int main(int argc, char** argv)
     const double stages = started[int(Stage::Done)] - started[int(Stage::Staging)];
     std::printf("three stages %.3f s\n", stages);
     if (sqlServer)
-        std::printf("requests %lld (%lld..%lld)\n", requestsAtDone - requestsAtStaging, requestsAtStaging, requestsAtDone);
+        std::printf("requests %lld\n", requestsAtDone - requestsAtStaging);
     const bool completed =
         tp.dialogs.texts() == QStringList{QStringLiteral("Procedura Completata")};
 

@@ -41,16 +41,19 @@ QString StandIn::start(const QString& folder, const QString& user, const QString
 
 QJsonObject StandIn::command(const QJsonObject& request)
 {
-    // An answer still unread would be taken for this one's, before the stand-in read it.
-    while (process_.canReadLine())
-        process_.readLine();
-    process_.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
-    process_.waitForBytesWritten(30000);
-    while (!process_.canReadLine()) {
-        if (!process_.waitForReadyRead(30000))
-            return {};
+    // Each answer names its command: one left unread by a wait that gave up is passed over.
+    QJsonObject tagged = request;
+    tagged[QStringLiteral("id")] = ++commands_;
+    process_.write(QJsonDocument(tagged).toJson(QJsonDocument::Compact) + '\n');
+    for (;;) {
+        while (!process_.canReadLine()) {
+            if (!process_.waitForReadyRead(30000))
+                return {};
+        }
+        const QJsonObject answer = QJsonDocument::fromJson(process_.readLine()).object();
+        if (answer.value(QStringLiteral("id")).toInteger() == commands_)
+            return answer;
     }
-    return QJsonDocument::fromJson(process_.readLine()).object();
 }
 
 void StandIn::fail(const QString& match, const QList<int>& errors, int times)

@@ -34,6 +34,7 @@ public:
 private:
     QProcess process_;
     quint16 port_ = 0;
+    qint64 commands_ = 0;
 };
 
 } // namespace fixture

@@ -903,8 +903,8 @@ class StandIn(socketserver.ThreadingTCPServer):
                 self.index_denied = False
             if "delay_ms" in request:
                 self.delay = float(request["delay_ms"]) / 1000.0
-            return {"requests": self.requests, "kinds": dict(self.kinds),
-                    "statements": dict(self.statements)}
+            return {"id": request.get("id"), "requests": self.requests,
+                    "kinds": dict(self.kinds), "statements": dict(self.statements)}
 
 
 def main():
