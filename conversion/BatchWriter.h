@@ -32,6 +32,11 @@ public:
         std::function<Error(const Unit&)> write;
         std::function<void(const Unit&)> written = [](const Unit&) {
         };
+        // Hears a transaction's units once their statements are written, right before the
+        // commit; a failure rolls the transaction back and is the transaction's.
+        std::function<Error(const std::vector<Unit>&)> beforeCommit = [](const std::vector<Unit>&) {
+            return Error();
+        };
     };
 
     // rowFault hears of each unit the engine refused.
@@ -105,6 +110,10 @@ private:
                 c_.rollback();
                 return e;
             }
+        }
+        if (Error e = steps_.beforeCommit(units); e.failed()) {
+            c_.rollback();
+            return e;
         }
         return c_.commit();
     }

@@ -98,8 +98,9 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
         return e;
     products.reserve(rows.count());
     for (; !rows.eof(); rows.moveNext())
-        products.push_back(
-            {rows.value(QStringLiteral("IDProd")), rows.text(QStringLiteral("CodiceTestata"))});
+        products.push_back({rows.value(QStringLiteral("IDProd")),
+                            rows.text(QStringLiteral("CodiceTestata")),
+                            rows.value(QStringLiteral("CodiceTestata")).isNull()});
     return {};
 }
 
@@ -137,6 +138,23 @@ Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
     productIds.reserve(rows.count());
     for (; !rows.eof(); rows.moveNext())
         productIds.push_back(rows.value(QStringLiteral("IdProdMod")));
+    return {};
+}
+
+Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& products)
+{
+    products.clear();
+    Rows rows;
+    if (Error e =
+            c_.query(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
+                                    "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
+                     {}, rows);
+        e.failed())
+        return e;
+    products.reserve(rows.count());
+    for (; !rows.eof(); rows.moveNext())
+        products.push_back(
+            {rows.value(QStringLiteral("IDProd")), rows.value(QStringLiteral("IDDL"))});
     return {};
 }
 
