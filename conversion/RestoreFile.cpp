@@ -30,10 +30,10 @@ Error RestoreFile::write()
     if (!e.failed())
         e = append(block);
     if (e.failed()) {
-        failure_ = {e.number,
-                    QStringLiteral("Impossibile scrivere il file di ripristino %1 (%2). La "
-                                   "conversione è stata interrotta prima di modificare altri dati.")
-                        .arg(QDir::toNativeSeparators(path_), e.description)};
+        failure_ = {e.number, QStringLiteral("Impossibile scrivere il file di ripristino %1: la "
+                                             "conversione è stata interrotta prima di modificare "
+                                             "altri dati. %2")
+                                  .arg(QDir::toNativeSeparators(path_), e.description)};
         writer_.reset();
     }
     return failure_;
