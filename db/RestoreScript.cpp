@@ -11,22 +11,26 @@ namespace db {
 //
 // The whole file is one transaction, and it must commit right after the last whole block.
 // An appended file cannot take back an earlier COMMIT, so every block is followed by a
-// trailer that commits, and the writer turns the previous trailer into a comment of the same
-// length only once the next block and its trailer are on the disk. After every sync the file
-// therefore ends with a trailer that commits, and a file cut at any point is whole up to the
-// last trailer still live. Where two are live (the program died between the two syncs of one
-// block), the first commits the committed blocks and the block after it is the harmless one.
+// trailer that commits, and once the next block and its trailer are on the disk the writer
+// turns the trailer before them into a comment of the same length. After every sync the
+// file therefore ends with a trailer that commits: cut anywhere, it commits everything up to
+// the last whole block. That comment reaches the disk with the next sync, so after a power
+// cut, or a crash between the sync and the comment, two trailers may still commit: the
+// file then runs as two transactions, each of them right.
 //
 // On SQL Server the transaction spans GO batches. SET XACT_ABORT ON rolls it back on any
-// error; each block starts by checking that it is still open, and otherwise stops the rest
-// of the script with SET NOEXEC ON, so no block runs outside it: a failure anywhere leaves
-// the catalogue as it was. The trailer's SET NOEXEC OFF leaves a Management Studio window
-// usable afterwards. On the embedded engine a statement that fails does not end the
-// transaction: the file is run with sqlite3 -bail, which stops and rolls it back.
+// error; each block starts by checking that a transaction is open, or that a trailer has
+// just committed one (the session's CONTEXT_INFO says so) and then opens the next. Otherwise
+// an error rolled it back, and SET NOEXEC ON stops the rest of the script: no block runs
+// outside a transaction, and a failure leaves the catalogue as it was. The trailer's
+// SET NOEXEC OFF leaves a Management Studio window usable afterwards. On the embedded engine
+// a statement that fails does not end the transaction: the file is run with sqlite3 -bail,
+// which stops and rolls it back.
 
 namespace {
 
-const QString kSqlServerCommit = QStringLiteral("IF @@TRANCOUNT > 0 COMMIT TRANSACTION;");
+const QString kSqlServerCommit =
+    QStringLiteral("IF @@TRANCOUNT > 0 BEGIN COMMIT TRANSACTION; SET CONTEXT_INFO 0x01; END");
 const QString kSqliteCommit = QStringLiteral("COMMIT;");
 
 bool printable(char32_t c)
@@ -59,7 +63,7 @@ QStringList RestoreScript::header(const QString& catalogue, const QDateTime& sta
     lines << QStringLiteral("-- sqlcmd -S SERVER -U UTENTE -i FILE, oppure Management Studio "
                             "(Esegui)")
           << QStringLiteral("SET NOEXEC OFF;") << QStringLiteral("SET NOCOUNT ON;")
-          << QStringLiteral("SET XACT_ABORT ON;");
+          << QStringLiteral("SET XACT_ABORT ON;") << QStringLiteral("SET CONTEXT_INFO 0x00;");
     // Brackets keep the name one identifier; a name USE cannot take in plain ASCII is left
     // to the operator's choice, which the check below then verifies.
     if (shown == catalogue)
@@ -89,60 +93,108 @@ QString RestoreScript::spentTrailer() const
 
 void RestoreScript::productCode(const Product& product)
 {
-    block_ << QStringLiteral("UPDATE Prodotti SET CodiceTestata = %1 WHERE IDProd = %2;")
-                  .arg(product.codeNull ? QStringLiteral("NULL") : text(product.code),
-                       literal(product.id));
+    // A Null among texts must stay a text on SQL Server, where a bare NULL would make the
+    // column a number.
+    codes_.push_back({literal(product.id), !product.codeNull ? text(product.code)
+                                           : engine_ == Engine::Sqlite
+                                               ? QStringLiteral("NULL")
+                                               : QStringLiteral("CAST(NULL AS nvarchar(1))")});
 }
 
 void RestoreScript::productDistributor(const QVariant& productId, const QVariant& distributorId)
 {
-    block_ << QStringLiteral("UPDATE Prodotti SET IDDL = %1 WHERE IDProd = %2;")
-                  .arg(literal(distributorId), literal(productId));
+    distributors_.push_back({literal(productId), literal(distributorId)});
 }
 
 void RestoreScript::stagingMark(const StagingRow& row, const QVariant& productId)
 {
     // The row as the run found it to mark it: by its row identity on the embedded engine, on
-    // SQL Server, whose table has no key, by its codes. Still marked to this product, or the
-    // mark never committed and there is nothing to undo.
-    const QString set = QStringLiteral("SET IdProdMod = %1, Modificato = %2")
-                            .arg(literal(row.productId), literal(row.applied));
-    const QString marked =
-        QStringLiteral("IdProdMod = %1 AND Modificato = 1;").arg(literal(productId));
-    if (engine_ == Engine::Sqlite)
-        block_ << QStringLiteral("UPDATE CodiciCorvel %1 WHERE rowid = %2 AND %3")
-                      .arg(set, literal(row.rowId), marked);
-    else
-        block_ << QStringLiteral("UPDATE TOP (1) CodiciCorvel %1 WHERE CodTestataVecchio = %2 AND "
-                                 "CodTestataNuovo = %3 AND %4")
-                      .arg(set, text(row.oldCode), text(row.newCode), marked);
+    // SQL Server, whose table has no key, by its codes.
+    const QStringList found = engine_ == Engine::Sqlite
+                                  ? QStringList{literal(row.rowId)}
+                                  : QStringList{text(row.oldCode), text(row.newCode)};
+    marks_.push_back(found +
+                     QStringList{literal(productId), literal(row.productId), literal(row.applied)});
 }
 
 void RestoreScript::stagingInsert(const QString& newCode, const QString& oldCode)
 {
-    // No row held this old code before the run, which stages each code once; the newest
-    // such row is the run's.
-    const QString codes = QStringLiteral("CodTestataVecchio = %1 AND CodTestataNuovo = %2")
-                              .arg(text(oldCode), text(newCode));
-    if (engine_ == Engine::Sqlite)
-        block_ << QStringLiteral("DELETE FROM CodiciCorvel WHERE rowid = (SELECT rowid FROM "
-                                 "CodiciCorvel WHERE %1 ORDER BY rowid DESC LIMIT 1);")
-                      .arg(codes);
-    else
-        block_ << QStringLiteral("DELETE TOP (1) FROM CodiciCorvel WHERE %1;").arg(codes);
+    inserts_.push_back({text(oldCode), text(newCode)});
 }
 
 QStringList RestoreScript::takeBlock()
 {
-    QStringList block = std::move(block_);
-    block_.clear();
-    if (block.isEmpty() || engine_ == Engine::Sqlite)
+    const bool sqlite = engine_ == Engine::Sqlite;
+    QStringList block;
+    // Each statement sets the values read before the change on the rows it finds; the rows
+    // of a transaction that never committed are found unchanged, or not at all.
+    if (!inserts_.empty())
+        // The run stages each old code once, and only codes no row held before.
+        block << with(QStringLiteral("o, n"), inserts_) +
+                     (sqlite ? QStringLiteral("DELETE FROM CodiciCorvel WHERE (CodTestataVecchio, "
+                                              "CodTestataNuovo) IN (SELECT o, n FROM v);")
+                             : QStringLiteral("DELETE c FROM CodiciCorvel c JOIN v ON "
+                                              "c.CodTestataVecchio = v.o AND c.CodTestataNuovo = "
+                                              "v.n;"));
+    if (!codes_.empty())
+        block << with(QStringLiteral("id, c"), codes_) +
+                     (sqlite ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = v.c FROM v "
+                                              "WHERE Prodotti.IDProd = v.id;")
+                             : QStringLiteral("UPDATE p SET CodiceTestata = v.c FROM Prodotti p "
+                                              "JOIN v ON p.IDProd = v.id;"));
+    if (!marks_.empty())
+        // Still marked to the product, or the mark never committed.
+        block << (sqlite ? with(QStringLiteral("r, a, p, m"), marks_) +
+                               QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.p, "
+                                              "Modificato = v.m FROM v WHERE CodiciCorvel.rowid = "
+                                              "v.r AND CodiciCorvel.IdProdMod = v.a AND "
+                                              "CodiciCorvel.Modificato = 1;")
+                         : with(QStringLiteral("o, n, a, p, m"), marks_) +
+                               QStringLiteral("UPDATE c SET IdProdMod = v.p, Modificato = v.m "
+                                              "FROM CodiciCorvel c JOIN v ON c.CodTestataVecchio "
+                                              "= v.o AND c.CodTestataNuovo = v.n AND c.IdProdMod "
+                                              "= v.a AND c.Modificato = 1;"));
+    if (!distributors_.empty())
+        block << with(QStringLiteral("id, d"), distributors_) +
+                     (sqlite ? QStringLiteral("UPDATE Prodotti SET IDDL = v.d FROM v WHERE "
+                                              "Prodotti.IDProd = v.id;")
+                             : QStringLiteral("UPDATE p SET IDDL = v.d FROM Prodotti p JOIN v ON "
+                                              "p.IDProd = v.id;"));
+    inserts_.clear();
+    codes_.clear();
+    marks_.clear();
+    distributors_.clear();
+    if (block.isEmpty() || sqlite)
         return block;
-    // A block after a failure, or after a live trailer of a block cut short, runs nothing.
+    // After a failure nothing more runs; after a trailer that committed, a new transaction.
     block.prepend(QStringLiteral("GO"));
-    block.prepend(QStringLiteral("IF @@TRANCOUNT = 0 SET NOEXEC ON;"));
+    block.prepend(QStringLiteral("SET CONTEXT_INFO 0x00;"));
+    block.prepend(QStringLiteral("IF @@TRANCOUNT = 0 BEGIN TRANSACTION;"));
+    block.prepend(QStringLiteral("GO"));
+    block.prepend(QStringLiteral("IF @@TRANCOUNT = 0 AND ISNULL(SUBSTRING(CONTEXT_INFO(), 1, 1), "
+                                 "0x00) <> 0x01 SET NOEXEC ON;"));
     block.append(QStringLiteral("GO"));
     return block;
+}
+
+QString RestoreScript::with(const QString& columns, const std::vector<QStringList>& rows) const
+{
+    // One row a line. SQL Server before 2008 has no VALUES lists; the embedded engine limits
+    // UNION ALL to 500 terms.
+    const bool sqlite = engine_ == Engine::Sqlite;
+    QString text = QStringLiteral("WITH v (%1) AS (%2\r\n")
+                       .arg(columns, sqlite ? QStringLiteral("VALUES") : QString());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QString values = rows[i].join(QStringLiteral(", "));
+        if (sqlite)
+            text += QLatin1Char('(') + values +
+                    (i + 1 < rows.size() ? QStringLiteral("),") : QStringLiteral(")"));
+        else
+            text +=
+                (i == 0 ? QStringLiteral("SELECT ") : QStringLiteral("UNION ALL SELECT ")) + values;
+        text += QStringLiteral("\r\n");
+    }
+    return text + QStringLiteral(")\r\n");
 }
 
 QString RestoreScript::literal(const QVariant& value) const

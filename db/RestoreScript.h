@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <vector>
 
 namespace db {
 
@@ -32,7 +33,7 @@ public:
     // The first line of the trailer turned into a comment of the same length.
     QString spentTrailer() const;
 
-    // Each call adds the statements that undo one change to the block being gathered.
+    // Each call adds the undoing of one change to the block being gathered.
     // The product's CodiceTestata goes back to the value read, Null included.
     void productCode(const Product& product);
     void productDistributor(const QVariant& productId, const QVariant& distributorId);
@@ -41,15 +42,19 @@ public:
     // The run inserted this staging row.
     void stagingInsert(const QString& newCode, const QString& oldCode);
 
-    // The block gathered so far, without its trailer; empty when nothing was added.
+    // The block gathered so far, without its trailer: one statement for each kind of change,
+    // its rows in a table of values. Empty when nothing was added.
     QStringList takeBlock();
 
 private:
     QString literal(const QVariant& value) const;
     QString text(const QString& value) const;
+    // "WITH v (columns) AS (rows)", to put before the statement that reads v.
+    QString with(const QString& columns, const std::vector<QStringList>& rows) const;
 
     Engine engine_;
-    QStringList block_;
+    // Each change's values as literals, in the order of the columns its statement names.
+    std::vector<QStringList> inserts_, codes_, marks_, distributors_;
 };
 
 } // namespace db

@@ -96,7 +96,7 @@ QStringList dump(const QString& file)
     return lines;
 }
 
-// Runs a restore file as sqlite3 -bail does, one statement a line, stopping at a failure.
+// Runs a restore file as sqlite3 -bail does: statement by statement, stopping at a failure.
 QString applyRestore(const QString& catalogue, const QString& restoreFile)
 {
     QFile in(restoreFile);
@@ -106,10 +106,14 @@ QString applyRestore(const QString& catalogue, const QString& restoreFile)
         d.setDatabaseName(catalogue);
         d.open();
         QSqlQuery q(d);
+        QString sql;
         for (const QByteArray& line : in.readAll().split('\n')) {
-            const QString sql = QString::fromLatin1(line).trimmed();
-            if (failure.isEmpty() && !sql.isEmpty() && !sql.startsWith("--") && !q.exec(sql))
+            if (!line.startsWith("--"))
+                sql += QString::fromLatin1(line).trimmed() + QLatin1Char(' ');
+            if (sql.trimmed().endsWith(QLatin1Char(';')) && failure.isEmpty() && !q.exec(sql))
                 failure = sql + ": " + q.lastError().text();
+            if (sql.trimmed().endsWith(QLatin1Char(';')))
+                sql.clear();
         }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("restore"));
