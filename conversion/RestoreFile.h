@@ -31,9 +31,6 @@ public:
     Error write();
     const Error& failure() const { return failure_; }
 
-    // Empty until the file is created.
-    QString path() const { return path_; }
-
 private:
     Error create();
     Error append(const QStringList& block);
