@@ -25,13 +25,16 @@ namespace db {
 // outside a transaction, and a failure leaves the catalogue as it was. The trailer's
 // SET NOEXEC OFF leaves a Management Studio window usable afterwards. On the embedded engine
 // a statement that fails does not end the transaction: the file is run with sqlite3 -bail,
-// which stops and rolls it back.
+// which stops and rolls it back; where two trailers commit, the second transaction is the
+// one the first trailer opened.
 
 namespace {
 
 const QString kSqlServerCommit =
     QStringLiteral("IF @@TRANCOUNT > 0 BEGIN COMMIT TRANSACTION; SET CONTEXT_INFO 0x01; END");
-const QString kSqliteCommit = QStringLiteral("COMMIT;");
+// SQLite has no IF: its trailer opens the next transaction itself, and the file ends with an
+// empty one, which closing sqlite3 rolls back.
+const QStringList kSqliteCommit{QStringLiteral("COMMIT;"), QStringLiteral("BEGIN TRANSACTION;")};
 
 bool printable(char32_t c)
 {
@@ -81,14 +84,20 @@ QStringList RestoreScript::header(const QString& catalogue, const QDateTime& sta
 QStringList RestoreScript::trailer() const
 {
     if (engine_ == Engine::Sqlite)
-        return {kSqliteCommit};
+        return kSqliteCommit;
     return {kSqlServerCommit, QStringLiteral("SET NOEXEC OFF;"), QStringLiteral("GO")};
 }
 
 QString RestoreScript::spentTrailer() const
 {
-    const qsizetype length = (engine_ == Engine::Sqlite ? kSqliteCommit : kSqlServerCommit).size();
-    return QStringLiteral("-- segue").leftJustified(length, QLatin1Char(' '), true);
+    // The lines that commit, each turned into a comment of its length.
+    const QStringList live =
+        engine_ == Engine::Sqlite ? kSqliteCommit : QStringList{kSqlServerCommit};
+    QStringList spent;
+    for (const QString& line : live)
+        spent << (spent.isEmpty() ? QStringLiteral("-- segue") : QStringLiteral("--"))
+                     .leftJustified(line.size(), QLatin1Char(' '), true);
+    return spent.join(QStringLiteral("\r\n"));
 }
 
 void RestoreScript::productCode(const Product& product)

@@ -28,9 +28,10 @@ public:
 
     // Comments saying what the file is and how to run it, and the opening of the transaction.
     QStringList header(const QString& catalogue, const QDateTime& started) const;
-    // What follows every block; its first line commits.
+    // What follows every block: it commits.
     QStringList trailer() const;
-    // The first line of the trailer turned into a comment of the same length.
+    // What replaces the trailer's first lines, which commit, once another block follows: as
+    // many bytes, in comments.
     QString spentTrailer() const;
 
     // Each call adds the undoing of one change to the block being gathered.
