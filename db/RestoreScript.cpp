@@ -1,5 +1,7 @@
 #include "db/RestoreScript.h"
 
+#include <algorithm>
+
 namespace db {
 
 // How the file stays right when the run is cut short.
@@ -235,6 +237,10 @@ QString RestoreScript::text(const QString& value) const
     // and joined on, so the file reads the same in any code page.
     const bool sqlite = engine_ == Engine::Sqlite;
     const QString open = sqlite ? QStringLiteral("'") : QStringLiteral("N'");
+    // Most values are codes: one quoted run, written at once.
+    if (std::all_of(value.begin(), value.end(),
+                    [](QChar c) { return printable(c.unicode()) && c != QLatin1Char('\''); }))
+        return open + value + QLatin1Char('\'');
     const QString join = sqlite ? QStringLiteral(" || ") : QStringLiteral(" + ");
     QStringList parts;
     QString run;
