@@ -34,6 +34,11 @@ public:
         std::function<Error(const std::vector<Unit>&)> write;
         std::function<void(const Unit&)> written = [](const Unit&) {
         };
+        // Hears a transaction's units once their statements are written, right before the
+        // commit; a failure rolls the transaction back and is the transaction's.
+        std::function<Error(const std::vector<Unit>&)> beforeCommit = [](const std::vector<Unit>&) {
+            return Error();
+        };
     };
 
     // rowFault hears of each unit the engine refused.
@@ -103,6 +108,10 @@ private:
         if (Error e = c_.begin(); e.failed())
             return e;
         if (Error e = steps_.write(units); e.failed()) {
+            c_.rollback();
+            return e;
+        }
+        if (Error e = steps_.beforeCommit(units); e.failed()) {
             c_.rollback();
             return e;
         }

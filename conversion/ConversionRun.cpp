@@ -4,6 +4,7 @@
 #include "conversion/CodeTable.h"
 #include "conversion/MainView.h"
 #include "conversion/RepaintPacer.h"
+#include "conversion/RestoreFile.h"
 #include "db/ConnectionString.h"
 #include "db/ErrorMap.h"
 #include "db/HostCatalog.h"
@@ -93,6 +94,8 @@ ConversionRun::ConversionRun(const Platform& platform, ErrorLog& log, const Host
 {
 }
 
+ConversionRun::~ConversionRun() = default;
+
 QString ConversionRun::downloadUrl()
 {
     return QStringLiteral(CONVERTI_DOWNLOAD_BASE) + QStringLiteral("/download/TabellaCodici/") +
@@ -129,6 +132,10 @@ bool ConversionRun::caught(const Error& e)
 
 bool ConversionRun::caughtFromDatabase(const Error& e)
 {
+    // Whatever the batch reports after it, a restore file that failed ends the run: the
+    // changes it could not cover were rolled back and no more are made.
+    if (restore_ && restore_->failure().failed())
+        endWith(restore_->failure(), true);
     const bool trapped = e.number == ErrorNumber::ObjectNotSet ||
                          e.number == ErrorNumber::FileNotFound || db::isRowFault(e.number);
     if (e.failed() && !trapped)
@@ -161,6 +168,7 @@ void ConversionRun::execute()
         stage = runStage(stage);
     }
     connection_.close();
+    restore_.reset();
     if (stageHook_)
         stageHook_(Stage::Done);
 }
@@ -211,6 +219,7 @@ ConversionRun::Stage ConversionRun::start()
     view_.setCommand1Enabled(false);
     view_.setWindowEnabled(false);
     view_.setCloseEnabled(true);
+    const QDateTime started = platform_.clock.now();
     try {
         // Going on without a connection would fail every later step and still end with
         // "Procedura Completata".
@@ -227,6 +236,8 @@ ConversionRun::Stage ConversionRun::start()
             view_.setWindowEnabled(true);
             return Stage::Done;
         }
+        restore_ = std::make_unique<RestoreFile>(platform_, connection_.engine(), view_.catalogue(),
+                                                 started);
     } catch (const Diverted& diverted) {
         return diverted.to;
     }
@@ -330,6 +341,12 @@ ConversionRun::Stage ConversionRun::loadStaging()
                  for (const StagedLine& line : lines)
                      rows.push_back({line.newCode, line.oldCode, line.title});
                  return catalog.insertStagingRows(rows);
+             },
+         .beforeCommit =
+             [this](const std::vector<StagedLine>& lines) {
+                 for (const StagedLine& line : lines)
+                     restore_->script().stagingInsert(line.newCode, line.oldCode);
+                 return restore_->write();
              }});
 
     RepaintPacer pacer(platform_.clock);
@@ -443,9 +460,14 @@ ConversionRun::Stage ConversionRun::rewrite()
                      batch.push_back({&products[c.product], &rows[c.row]});
                  return catalog.applyConversions(batch);
              },
-         .written =
-             [&](const Conversion&) {
-                 ++modified;
+         .written = [&](const Conversion&) { ++modified; },
+         .beforeCommit =
+             [&](const std::vector<Conversion>& conversions) {
+                 for (const Conversion& c : conversions) {
+                     restore_->script().productCode(products[c.product]);
+                     restore_->script().stagingMark(rows[c.row], products[c.product].id);
+                 }
+                 return restore_->write();
              }});
 
     RepaintPacer pacer(platform_.clock);
@@ -492,8 +514,21 @@ ConversionRun::Stage ConversionRun::reassign()
     caughtFromDatabase(catalog.appliedProducts(productIds));
     view_.setProgressMaximum(static_cast<int>(productIds.size()));
     view_.setProgressValue(0);
+    // The products' distributors go to the restore file before any moves; without them no
+    // product is moved, and a later run moves them.
+    std::vector<db::ProductDistributor> before;
+    if (caughtFromDatabase(catalog.appliedProductDistributors(before))) {
+        connection_.close();
+        closeWith(QStringLiteral("Procedura Completata"));
+        return Stage::Done;
+    }
+    for (const db::ProductDistributor& product : before) {
+        if (product.distributorId.isNull() || product.distributorId.toString() != distributor)
+            restore_->script().productDistributor(product.id, product.distributorId);
+    }
+    caughtFromDatabase(restore_->write());
     // One statement moves them all; when the engine refuses one product, they are moved one
-    // by one so that it costs itself alone.
+    // by one so that it costs itself alone, each covered by the lines just written.
     const Error all = catalog.assignDistributor(distributor);
     if (!db::isRowFault(all.number)) {
         caughtFromDatabase(all);

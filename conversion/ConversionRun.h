@@ -6,9 +6,11 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 
 class ErrorLog;
 class MainView;
+class RestoreFile;
 struct Platform;
 
 // The changeover run that "Converti codice Testata" starts: admission, code-table
@@ -21,6 +23,8 @@ struct Platform;
 // of the database engine or of the connection, rather than of one row, ends the run at once.
 //
 // The stages read what they need once, decide in memory and write in batches (BatchWriter).
+// Every transaction that changes a row is preceded by the statements that undo it, in the
+// run's restore file (RestoreFile); a run that cannot write them stops before that change.
 class ConversionRun
 {
 public:
@@ -29,6 +33,7 @@ public:
     // TabellaCodiciFile is the window's: the run sets it and it keeps its last value.
     ConversionRun(const Platform& platform, ErrorLog& log, const HostConfig& hostConfig,
                   MainView& view, QString& TabellaCodiciFile);
+    ~ConversionRun();
 
     // Runs to one of the exits; returns when the run has ended.
     void execute();
@@ -62,7 +67,8 @@ private:
     // Hands a step's failure to the trap. Returns whether the step failed, when the run goes
     // on with the next step; otherwise throws Diverted.
     bool caught(const Error& e);
-    // The same for a step of the database, whose failures other than a row's own end the run.
+    // The same for a step of the database, whose failures other than a row's own end the run,
+    // as does any step once the restore file has failed.
     bool caughtFromDatabase(const Error& e);
     // Ends the run with one critical message and the window usable again.
     [[noreturn]] void endWith(const Error& e, bool logIt);
@@ -79,5 +85,6 @@ private:
     std::function<void(Stage)> stageHook_;
 
     db::Connection connection_;
+    std::unique_ptr<RestoreFile> restore_;
     bool trapSpent_ = false;
 };

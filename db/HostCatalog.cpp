@@ -1,7 +1,6 @@
 #include "db/HostCatalog.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <optional>
 #include <unordered_map>
 
 namespace db {
@@ -129,14 +128,43 @@ QString valuesList(const QString& row, std::size_t rows)
 }
 
 // The embedded engine takes a batch's values as one JSON array of rows, read back by
-// json_each: one bound value where Qt's driver would spend more on binding each than
-// SQLite spends on the whole statement.
-QString jsonRows(const QList<QVariantList>& rows)
+// json_each: one bound value where Qt's driver would spend more on binding each than SQLite
+// spends on the whole statement. SQLite's JSON ends a text at a NUL character, so a batch
+// holding one has no JSON form and goes as a VALUES list.
+std::optional<QString> jsonRows(const std::vector<QVariantList>& rows)
 {
-    QJsonArray array;
-    for (const QVariantList& row : rows)
-        array.append(QJsonArray::fromVariantList(row));
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+    QString json;
+    json.reserve(qsizetype(rows.size()) * 48);
+    json += QLatin1Char('[');
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        json += r ? QLatin1String(",[") : QLatin1String("[");
+        for (qsizetype i = 0; i < rows[r].size(); ++i) {
+            if (i)
+                json += QLatin1Char(',');
+            const QVariant& v = rows[r][i];
+            if (v.isNull()) {
+                json += QLatin1String("null");
+            } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
+                json += QString::number(v.toLongLong());
+            } else {
+                json += QLatin1Char('"');
+                for (const QChar c : v.toString()) {
+                    if (c.unicode() == 0)
+                        return std::nullopt;
+                    if (c == u'"' || c == u'\\')
+                        json += QLatin1Char('\\');
+                    if (c.unicode() < 0x20)
+                        json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+                    else
+                        json += c;
+                }
+                json += QLatin1Char('"');
+            }
+        }
+        json += QLatin1Char(']');
+    }
+    json += QLatin1Char(']');
+    return json;
 }
 
 const Error kRowTaken{ErrorNumber::RowNotFound,
@@ -149,13 +177,14 @@ Error HostCatalog::insertStagingRows(const std::vector<NewStagingRow>& rows)
     if (rows.empty())
         return {};
     if (sqlite()) {
-        QList<QVariantList> values;
-        values.reserve(qsizetype(rows.size()));
+        std::vector<QVariantList> values;
+        values.reserve(rows.size());
         for (const NewStagingRow& row : rows)
-            values.append({row.newCode, row.oldCode, row.title});
-        return c_.execute(QStringLiteral("INSERT INTO CodiciCorvel SELECT 0, value ->> 0, "
-                                         "value ->> 1, value ->> 2, 0 FROM json_each(?)"),
-                          {jsonRows(values)});
+            values.push_back({row.newCode, row.oldCode, row.title});
+        if (const std::optional<QString> json = jsonRows(values))
+            return c_.execute(QStringLiteral("INSERT INTO CodiciCorvel SELECT 0, value ->> 0, "
+                                             "value ->> 1, value ->> 2, 0 FROM json_each(?)"),
+                              {*json});
     }
     QVariantList binds;
     binds.reserve(qsizetype(rows.size() * 3));
@@ -170,31 +199,8 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
 {
     if (conversions.empty())
         return {};
-    if (sqlite()) {
-        QList<QVariantList> codes, marks;
-        codes.reserve(qsizetype(conversions.size()));
-        marks.reserve(qsizetype(conversions.size()));
-        for (const Conversion& c : conversions) {
-            codes.append({c.product->id, c.row->newCode});
-            marks.append({c.row->rowId, c.product->id});
-        }
-        if (Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata = j.value ->> 1 "
-                                                "FROM json_each(?) AS j WHERE Prodotti.IDProd = "
-                                                "j.value ->> 0"),
-                                 {jsonRows(codes)});
-            e.failed())
-            return e;
-        Rows marked;
-        if (Error e = c_.query(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.value ->> 1, "
-                                              "Modificato = 1 FROM json_each(?) AS j WHERE "
-                                              "CodiciCorvel.rowid = j.value ->> 0 AND "
-                                              "CodiciCorvel.Modificato = 0 RETURNING "
-                                              "CodiciCorvel.IdProdMod"),
-                               {jsonRows(marks)}, marked);
-            e.failed())
-            return e;
-        return std::size_t(marked.count()) == conversions.size() ? Error() : kRowTaken;
-    }
+    if (sqlite())
+        return applyConversionsEmbedded(conversions);
     // SQL Server: the values bound one by one, in a VALUES list.
     QVariantList codes;
     codes.reserve(qsizetype(conversions.size() * 2));
@@ -248,6 +254,53 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
     return {};
 }
 
+Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conversions)
+{
+    // A table j of two columns a and b, from a JSON array or else from a VALUES list.
+    struct Pairs
+    {
+        QString from;
+        QVariantList binds;
+    };
+    const auto pairs = [](const std::vector<QVariantList>& rows) -> Pairs {
+        if (const std::optional<QString> json = jsonRows(rows))
+            return {QStringLiteral("(SELECT value ->> 0 AS a, value ->> 1 AS b FROM json_each(?))"),
+                    {*json}};
+        QVariantList binds;
+        for (const QVariantList& row : rows)
+            binds << row;
+        return {QStringLiteral("(SELECT column1 AS a, column2 AS b FROM (VALUES %1))")
+                    .arg(valuesList(QStringLiteral("(?,?)"), rows.size())),
+                binds};
+    };
+    std::vector<QVariantList> codes, marks;
+    codes.reserve(conversions.size());
+    marks.reserve(conversions.size());
+    for (const Conversion& c : conversions) {
+        codes.push_back({c.product->id, c.row->newCode});
+        marks.push_back({c.row->rowId, c.product->id});
+    }
+    const Pairs code = pairs(codes);
+    if (Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata = j.b FROM %1 AS j "
+                                            "WHERE Prodotti.IDProd = j.a")
+                                 .arg(code.from),
+                             code.binds);
+        e.failed())
+        return e;
+    // The marked rows come back.
+    const Pairs mark = pairs(marks);
+    Rows marked;
+    if (Error e = c_.query(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, Modificato = 1 "
+                                          "FROM %1 AS j WHERE CodiciCorvel.rowid = j.a AND "
+                                          "CodiciCorvel.Modificato = 0 RETURNING "
+                                          "CodiciCorvel.IdProdMod")
+                               .arg(mark.from),
+                           mark.binds, marked);
+        e.failed())
+        return e;
+    return std::size_t(marked.count()) == conversions.size() ? Error() : kRowTaken;
+}
+
 Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>& products)
 {
     products.clear();
@@ -259,8 +312,9 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
         return e;
     products.reserve(rows.count());
     for (; !rows.eof(); rows.moveNext())
-        products.push_back(
-            {rows.value(QStringLiteral("IDProd")), rows.text(QStringLiteral("CodiceTestata"))});
+        products.push_back({rows.value(QStringLiteral("IDProd")),
+                            rows.text(QStringLiteral("CodiceTestata")),
+                            rows.value(QStringLiteral("CodiceTestata")).isNull()});
     return {};
 }
 
@@ -280,6 +334,23 @@ Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
     productIds.reserve(rows.count());
     for (; !rows.eof(); rows.moveNext())
         productIds.push_back(rows.value(QStringLiteral("IdProdMod")));
+    return {};
+}
+
+Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& products)
+{
+    products.clear();
+    Rows rows;
+    if (Error e =
+            c_.query(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
+                                    "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
+                     {}, rows);
+        e.failed())
+        return e;
+    products.reserve(rows.count());
+    for (; !rows.eof(); rows.moveNext())
+        products.push_back(
+            {rows.value(QStringLiteral("IDProd")), rows.value(QStringLiteral("IDDL"))});
     return {};
 }
 

@@ -11,8 +11,16 @@ namespace db {
 // A product of the host as the conversion reads it.
 struct Product
 {
-    QVariant id;  // IDProd
-    QString code; // CodiceTestata, exactly as read
+    QVariant id;           // IDProd
+    QString code;          // CodiceTestata, exactly as read; Null as ""
+    bool codeNull = false; // CodiceTestata is Null, which a restore must tell from ""
+};
+
+// A product an applied staging row names, with its distributor as read.
+struct ProductDistributor
+{
+    QVariant id;            // IDProd
+    QVariant distributorId; // IDDL
 };
 
 // A row of the staging table, as stored.
@@ -82,6 +90,8 @@ public:
 
     // IdProdMod of every applied staging row.
     Error appliedProducts(std::vector<QVariant>& productIds);
+    // The products applied staging rows name, with the distributor each has now.
+    Error appliedProductDistributors(std::vector<ProductDistributor>& products);
     // Moves every product an applied staging row names to the distributor, in one statement.
     Error assignDistributor(const QString& distributorId);
     // Moves one product; a product that no longer exists is passed over.
@@ -95,6 +105,7 @@ public:
     Error reportProducts(std::vector<ReportProduct>& products);
 
 private:
+    Error applyConversionsEmbedded(const std::vector<Conversion>& conversions);
     bool sqlite() const { return c_.engine() == Engine::Sqlite; }
     Connection& c_;
 };

@@ -19,6 +19,7 @@ struct Error
 namespace ErrorNumber {
 inline constexpr qint32 FileNotFound = 53;
 inline constexpr qint32 DeviceIo = 57;
+inline constexpr qint32 FileExists = 58;
 inline constexpr qint32 PermissionDenied = 70;
 inline constexpr qint32 PathNotFound = 76;
 inline constexpr qint32 ObjectNotSet = 91;

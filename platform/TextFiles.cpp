@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#if defined(Q_OS_WIN)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 Error TextFileSystem::appendLine(const QString& path, const QString& line)
 {
     std::unique_ptr<TextWriter> writer;
@@ -110,18 +116,21 @@ private:
 class QtTextWriter final : public TextWriter
 {
 public:
-    explicit QtTextWriter(std::unique_ptr<QFile> file) : file_(std::move(file)) {}
+    QtTextWriter(std::unique_ptr<QFile> file, bool append)
+        : file_(std::move(file)), append_(append), size_(append ? file_->size() : 0)
+    {
+    }
 
     Error writeLine(const QString& line) override
     {
         if (!file_->isOpen())
             return fileError(ErrorNumber::DeviceIo, QStringLiteral("File chiuso"),
                              file_->fileName());
-        QByteArray bytes = Cp1252::encode(line);
-        bytes.append("\r\n", 2);
+        const QByteArray bytes = lineBytes(line);
         if (file_->write(bytes) != bytes.size())
             return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
                              file_->fileName());
+        size_ += bytes.size();
         return {};
     }
 
@@ -137,8 +146,52 @@ public:
         return {};
     }
 
+    qint64 size() const override { return size_; }
+
+    Error rewriteLine(qint64 offset, const QString& line) override
+    {
+        const QByteArray bytes = lineBytes(line);
+        if (!file_->isOpen() || append_ || offset < 0 || offset + bytes.size() > size_)
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Riscrittura non possibile"),
+                             file_->fileName());
+        // Back to the end afterwards, where the next line goes.
+        if (!file_->seek(offset) || file_->write(bytes) != bytes.size() || !file_->seek(size_))
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
+                             file_->fileName());
+        return {};
+    }
+
+    Error sync() override
+    {
+        if (!file_->isOpen() || !file_->flush() || !syncHandle(file_->handle()))
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
+                             file_->fileName());
+        return {};
+    }
+
 private:
+    static QByteArray lineBytes(const QString& line)
+    {
+        QByteArray bytes = Cp1252::encode(line);
+        bytes.append("\r\n", 2);
+        return bytes;
+    }
+
+    // Waits until the disk holds the file's data (and its size, which reading it back needs).
+    static bool syncHandle(int handle)
+    {
+#if defined(Q_OS_WIN)
+        return _commit(handle) == 0;
+#elif defined(Q_OS_LINUX)
+        return ::fdatasync(handle) == 0;
+#else
+        return ::fsync(handle) == 0;
+#endif
+    }
+
     std::unique_ptr<QFile> file_;
+    bool append_;
+    qint64 size_;
 };
 
 } // namespace
@@ -192,6 +245,18 @@ Error QtTextFileSystem::openWrite(const QString& path, bool append,
         QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate);
     if (!file->open(mode))
         return openFailure(*file);
-    writer = std::make_unique<QtTextWriter>(std::move(file));
+    writer = std::make_unique<QtTextWriter>(std::move(file), append);
     return {};
+}
+
+Error QtTextFileSystem::createNew(const QString& path, std::unique_ptr<TextWriter>& writer)
+{
+    auto file = std::make_unique<QFile>(path);
+    if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        writer = std::make_unique<QtTextWriter>(std::move(file), false);
+        return {};
+    }
+    if (file->exists())
+        return fileError(ErrorNumber::FileExists, QStringLiteral("Il file esiste già"), path);
+    return openFailure(*file);
 }

@@ -8,7 +8,7 @@
 // Sequential text files in the host's 8-bit code page. Lines read may end in CR LF, LF or a
 // lone CR, and the last one may have no end; lines written end in CR LF. Failures come back
 // as errors numbered as the host's file functions number them (53 file not found, 70
-// permission denied, 76 path not found, 57 device I/O).
+// permission denied, 76 path not found, 57 device I/O, 58 file exists).
 class TextReader
 {
 public:
@@ -24,6 +24,14 @@ public:
     virtual Error writeLine(const QString& line) = 0;
     // Flushes and closes; later writes fail.
     virtual Error close() = 0;
+
+    // The bytes written so far: where the next line starts.
+    virtual qint64 size() const = 0;
+    // Writes line over an earlier line of the same length that started at offset; fails on a
+    // writer opened to append, whose writes all go to the end.
+    virtual Error rewriteLine(qint64 offset, const QString& line) = 0;
+    // Flushes what was written and returns once the disk holds it.
+    virtual Error sync() = 0;
 };
 
 class TextFileSystem
@@ -40,6 +48,8 @@ public:
     // Creates or replaces the file, or appends to it (creating it when missing).
     virtual Error openWrite(const QString& path, bool append,
                             std::unique_ptr<TextWriter>& writer) = 0;
+    // Creates the file for writing; fails with FileExists, leaving it alone, when it exists.
+    virtual Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) = 0;
 
     // Opens, appends one line and closes.
     Error appendLine(const QString& path, const QString& line);
@@ -54,4 +64,5 @@ public:
     Error removeFile(const QString& path) override;
     Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override;
     Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
+    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) override;
 };

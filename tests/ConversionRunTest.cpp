@@ -2,6 +2,7 @@
 #include "db/Database.h"
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
+#include "tests/support/FaultyTextFiles.h"
 #include "tests/support/HostFixture.h"
 #include "tests/support/RunFixture.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 
@@ -77,6 +79,52 @@ struct FaultPlan
     }
 };
 
+// Every table's definition and rows, each value as the literal quote() gives: equal dumps are
+// equal catalogues, byte for byte.
+QStringList dump(const QString& file)
+{
+    QStringList lines;
+    for (const QVariantList& t : fixture::select(
+             file, QStringLiteral(
+                       "SELECT name, sql FROM sqlite_master WHERE type='table' ORDER BY name"))) {
+        QStringList values{QStringLiteral("quote(rowid)")};
+        for (const QVariantList& c : fixture::select(
+                 file,
+                 QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(t[0].toString())))
+            values << QStringLiteral("quote(%1)").arg(c[0].toString());
+        lines << t[1].toString();
+        for (const QVariantList& r : fixture::select(
+                 file, QStringLiteral("SELECT %1 FROM %2 ORDER BY rowid")
+                           .arg(values.join(QStringLiteral("||'|'||")), t[0].toString())))
+            lines << r[0].toString();
+    }
+    return lines;
+}
+
+// Runs a restore file as sqlite3 -bail does: statement by statement, stopping at a failure.
+QString applyRestore(const QString& catalogue, const QString& restoreFile)
+{
+    QFile in(restoreFile);
+    QString failure = in.open(QIODevice::ReadOnly) ? QString() : restoreFile;
+    {
+        QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "restore");
+        d.setDatabaseName(catalogue);
+        d.open();
+        QSqlQuery q(d);
+        QString sql;
+        for (const QByteArray& line : in.readAll().split('\n')) {
+            if (!line.startsWith("--"))
+                sql += QString::fromLatin1(line).trimmed() + QLatin1Char(' ');
+            if (sql.trimmed().endsWith(QLatin1Char(';')) && failure.isEmpty() && !q.exec(sql))
+                failure = sql + ": " + q.lastError().text();
+            if (sql.trimmed().endsWith(QLatin1Char(';')))
+                sql.clear();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("restore"));
+    return failure;
+}
+
 } // namespace
 
 class ConversionRunTest : public QObject
@@ -129,6 +177,8 @@ private slots:
 
     void rerunAfterInterruptionReachesTheSameEnd_data();
     void rerunAfterInterruptionReachesTheSameEnd();
+    void restoreFilesPutTheCatalogueBack_data();
+    void restoreFilesPutTheCatalogueBack();
 };
 
 void ConversionRunTest::admission_data()
@@ -933,6 +983,79 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
 
     f.run();
     QCOMPARE(fixture::snapshot(f.catalogue), fixture::snapshot(reference.catalogue));
+}
+
+void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
+{
+    QTest::addColumn<int>("stage"); // where the first run loses its database; -1 nowhere
+    QTest::addColumn<QByteArray>("operation");
+    QTest::addColumn<int>("skip");
+    QTest::newRow("two whole runs") << -1 << QByteArray() << 0;
+    QTest::newRow("lost in the staging load") << int(Stage::Staging) << QByteArray("commit") << 1;
+    QTest::newRow("lost half way through the rewrite")
+        << int(Stage::Rewrite) << QByteArray("commit") << 1;
+    QTest::newRow("lost at the reassignment") << int(Stage::Reassign) << QByteArray("execute") << 0;
+    QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0;
+}
+
+void ConversionRunTest::restoreFilesPutTheCatalogueBack()
+{
+    QFETCH(int, stage);
+    QFETCH(QByteArray, operation);
+    QFETCH(int, skip);
+    // Beyond 500 changes a stage, so that it commits more than once.
+    QList<ProductRow> products = standardProducts();
+    products << ProductRow{6, QStringLiteral(" 0042\t"), QStringLiteral("L'Espresso \"oggi\""), 12}
+             << ProductRow{7, QString(), QStringLiteral("Senza codice"), 12};
+    QByteArray table = standardTable() + "900042\tl'espresso \"oggi\"\t42\t1\t\r\n";
+    for (int i = 0; i < 600; ++i) {
+        products.append({100 + i, QString::number(2000 + i), QStringLiteral("extra"), 12});
+        table += QByteArray::number(95000 + i) + "\textra\t" + QByteArray::number(2000 + i) +
+                 "\t1\t\r\n";
+    }
+    RunFixture f(products);
+    f.table(table);
+    // Rows an older run left: one applied to product 7, which has neither code nor
+    // distributor; one free, whose new code holds a quote, for product 3 (code 555).
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    QVERIFY(fixture::exec(f.catalogue, QStringLiteral("INSERT INTO CodiciCorvel VALUES "
+                                                      "(7,'000000999','000000777','VECCHIO',1),"
+                                                      "(NULL,'9''55','000000555',NULL,0)")));
+    QVERIFY(
+        fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET IDDL=NULL WHERE IDProd=7")));
+    const QStringList before = dump(f.catalogue);
+
+    FaultyTextFiles files(f.tp.files);
+    if (operation == "sync")
+        files.failOn(QStringLiteral("sync"),
+                     {ErrorNumber::DeviceIo, QStringLiteral("disco pieno")});
+    const Platform platform{f.tp.folder(), f.tp.clock,      f.tp.dialogs,
+                            files,         f.tp.downloader, f.tp.shell};
+    ConversionRun first(platform, f.log, f.config, f.view, f.TabellaCodiciFile);
+    FaultPlan plan{
+        Stage(stage), {ErrorNumber::Unspecified, QStringLiteral("persa")}, skip, {operation}};
+    first.setStageHook(plan.hook());
+    first.execute();
+    if (operation == "sync") {
+        QCOMPARE(dump(f.catalogue), before);
+        QCOMPARE(f.logLines().size(), 1);
+        QVERIFY(f.logLines()[0].contains(QStringLiteral("ripristino")));
+        QCOMPARE(f.tp.dialogs.shown.last().icon, MsgIcon::Critical);
+    }
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
+    QCOMPARE(f.product(3), QStringLiteral("3|9'55|34"));
+
+    // Newest first, as support runs them.
+    const QDir logs(f.tp.path(QStringLiteral("LOGS")));
+    for (const QString& name :
+         logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
+                        QDir::Files, QDir::Name | QDir::Reversed))
+        QCOMPARE(applyRestore(f.catalogue, logs.filePath(name)), QString());
+    QCOMPARE(dump(f.catalogue), before);
 }
 
 QTEST_GUILESS_MAIN(ConversionRunTest)

@@ -192,6 +192,7 @@ void FaultSweepTest::everyOperationFailsInTurn()
 
     QStringList reference;
     QStringList operations;
+    QStringList paths;
     {
         Sweep s;
         QStringList dataOps;
@@ -203,6 +204,7 @@ void FaultSweepTest::everyOperationFailsInTurn()
         db::setFaultHook({});
         reference = fixture::snapshot(s.catalogue);
         operations = layer == Layer::Data ? dataOps : s.faulty.operations();
+        paths = s.faulty.paths();
     }
     QVERIFY(operations.size() > 10);
 
@@ -246,7 +248,14 @@ void FaultSweepTest::everyOperationFailsInTurn()
         const bool silentInRun = number == ErrorNumber::CommandText ||
                                  number == ErrorNumber::FileNotFound ||
                                  number == ErrorNumber::ObjectNotSet;
-        if (silentInRun) {
+        // A restore file that cannot be written ends the run, logged whatever the number; its
+        // close, after the last block was synced, has nothing to report.
+        if (layer == Layer::Text && paths[n - 1].contains(QStringLiteral("Ripristino_")) &&
+            op != QLatin1String("close")) {
+            QVERIFY2(injectedLines.size() == 1 &&
+                         s.tp.dialogs.shown.last().icon == MsgIcon::Critical,
+                     at);
+        } else if (silentInRun) {
             // Only the distributor look-up, whose trap logs every error, may write it.
             for (const QString& line : injectedLines)
                 QVERIFY2(line.endsWith(QStringLiteral("Sorgente:FIEGDLCodiceGet ")),

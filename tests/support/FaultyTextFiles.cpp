@@ -5,21 +5,22 @@ namespace {
 class FaultyReader final : public TextReader
 {
 public:
-    FaultyReader(std::unique_ptr<TextReader> inner, std::shared_ptr<FaultyTextFiles::State> state)
-        : inner_(std::move(inner)), state_(std::move(state))
+    FaultyReader(std::unique_ptr<TextReader> inner, std::shared_ptr<FaultyTextFiles::State> state,
+                 QString path)
+        : inner_(std::move(inner)), state_(std::move(state)), path_(std::move(path))
     {
     }
 
     Error atEnd(bool& end) override
     {
-        if (Error e = state_->next("atEnd"); e.failed())
+        if (Error e = state_->next("atEnd", path_); e.failed())
             return e;
         return inner_->atEnd(end);
     }
 
     Error readLine(QString& line) override
     {
-        if (Error e = state_->next("readLine"); e.failed())
+        if (Error e = state_->next("readLine", path_); e.failed())
             return e;
         return inner_->readLine(line);
     }
@@ -27,26 +28,28 @@ public:
 private:
     std::unique_ptr<TextReader> inner_;
     std::shared_ptr<FaultyTextFiles::State> state_;
+    QString path_;
 };
 
 class FaultyWriter final : public TextWriter
 {
 public:
-    FaultyWriter(std::unique_ptr<TextWriter> inner, std::shared_ptr<FaultyTextFiles::State> state)
-        : inner_(std::move(inner)), state_(std::move(state))
+    FaultyWriter(std::unique_ptr<TextWriter> inner, std::shared_ptr<FaultyTextFiles::State> state,
+                 QString path)
+        : inner_(std::move(inner)), state_(std::move(state)), path_(std::move(path))
     {
     }
 
     Error writeLine(const QString& line) override
     {
-        if (Error e = state_->next("writeLine"); e.failed())
+        if (Error e = state_->next("writeLine", path_); e.failed())
             return e;
         return inner_->writeLine(line);
     }
 
     Error close() override
     {
-        if (Error e = state_->next("close"); e.failed()) {
+        if (Error e = state_->next("close", path_); e.failed()) {
             // A close that fails still lets the file go, as a real one does.
             inner_->close();
             return e;
@@ -54,64 +57,93 @@ public:
         return inner_->close();
     }
 
+    qint64 size() const override { return inner_->size(); }
+
+    Error rewriteLine(qint64 offset, const QString& line) override
+    {
+        if (Error e = state_->next("rewriteLine", path_); e.failed())
+            return e;
+        return inner_->rewriteLine(offset, line);
+    }
+
+    Error sync() override
+    {
+        if (Error e = state_->next("sync", path_); e.failed())
+            return e;
+        return inner_->sync();
+    }
+
 private:
     std::unique_ptr<TextWriter> inner_;
     std::shared_ptr<FaultyTextFiles::State> state_;
+    QString path_;
 };
 
 } // namespace
 
-Error FaultyTextFiles::State::next(const char* name)
+Error FaultyTextFiles::State::next(const char* name, const QString& path)
 {
     names.append(QString::fromLatin1(name));
-    if (++count == failAt)
+    paths.append(path);
+    if (++count == failAt || names.last() == failName)
         return error;
     return {};
 }
 
 bool FaultyTextFiles::fileExists(const QString& path)
 {
-    return !state_->next("fileExists").failed() && inner_.fileExists(path);
+    return !state_->next("fileExists", path).failed() && inner_.fileExists(path);
 }
 
 bool FaultyTextFiles::folderExists(const QString& path)
 {
-    return !state_->next("folderExists").failed() && inner_.folderExists(path);
+    return !state_->next("folderExists", path).failed() && inner_.folderExists(path);
 }
 
 Error FaultyTextFiles::createFolder(const QString& path)
 {
-    if (Error e = state_->next("createFolder"); e.failed())
+    if (Error e = state_->next("createFolder", path); e.failed())
         return e;
     return inner_.createFolder(path);
 }
 
 Error FaultyTextFiles::removeFile(const QString& path)
 {
-    if (Error e = state_->next("removeFile"); e.failed())
+    if (Error e = state_->next("removeFile", path); e.failed())
         return e;
     return inner_.removeFile(path);
 }
 
 Error FaultyTextFiles::openRead(const QString& path, std::unique_ptr<TextReader>& reader)
 {
-    if (Error e = state_->next("openRead"); e.failed())
+    if (Error e = state_->next("openRead", path); e.failed())
         return e;
     std::unique_ptr<TextReader> inner;
     if (Error e = inner_.openRead(path, inner); e.failed())
         return e;
-    reader = std::make_unique<FaultyReader>(std::move(inner), state_);
+    reader = std::make_unique<FaultyReader>(std::move(inner), state_, path);
     return {};
 }
 
 Error FaultyTextFiles::openWrite(const QString& path, bool append,
                                  std::unique_ptr<TextWriter>& writer)
 {
-    if (Error e = state_->next("openWrite"); e.failed())
+    if (Error e = state_->next("openWrite", path); e.failed())
         return e;
     std::unique_ptr<TextWriter> inner;
     if (Error e = inner_.openWrite(path, append, inner); e.failed())
         return e;
-    writer = std::make_unique<FaultyWriter>(std::move(inner), state_);
+    writer = std::make_unique<FaultyWriter>(std::move(inner), state_, path);
+    return {};
+}
+
+Error FaultyTextFiles::createNew(const QString& path, std::unique_ptr<TextWriter>& writer)
+{
+    if (Error e = state_->next("createNew", path); e.failed())
+        return e;
+    std::unique_ptr<TextWriter> inner;
+    if (Error e = inner_.createNew(path, inner); e.failed())
+        return e;
+    writer = std::make_unique<FaultyWriter>(std::move(inner), state_, path);
     return {};
 }

@@ -27,12 +27,20 @@ public:
         state_->failAt = n;
         state_->error = std::move(error);
     }
+    // Fails every operation of that name ("sync", ...) with error.
+    void failOn(const QString& name, Error error)
+    {
+        state_->failName = name;
+        state_->error = std::move(error);
+    }
     // Operations seen so far.
     int count() const { return state_->count; }
     // Whether the planned failure has happened.
     bool failed() const { return state_->failAt > 0 && state_->count >= state_->failAt; }
     // The name of every operation seen, in order ("openRead", "readLine", ...).
     const QStringList& operations() const { return state_->names; }
+    // The file or folder each operation worked on.
+    const QStringList& paths() const { return state_->paths; }
 
     bool fileExists(const QString& path) override;
     bool folderExists(const QString& path) override;
@@ -40,17 +48,20 @@ public:
     Error removeFile(const QString& path) override;
     Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override;
     Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
+    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) override;
 
     // Shared with the readers and writers handed out, which may outlive a test's plan.
     struct State
     {
         int count = 0;
         int failAt = 0;
+        QString failName;
         Error error;
         QStringList names;
+        QStringList paths;
 
         // Counts one operation; the planned error when it is the one to fail.
-        Error next(const char* name);
+        Error next(const char* name, const QString& path);
     };
 
 private:

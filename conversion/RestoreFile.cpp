@@ -1,0 +1,87 @@
+#include "conversion/RestoreFile.h"
+
+#include "platform/Platform.h"
+#include "platform/TextFiles.h"
+
+#include <QDir>
+
+RestoreFile::RestoreFile(const Platform& platform, db::Engine engine, QString catalogue,
+                         QDateTime started)
+    : platform_(platform), script_(engine), catalogue_(std::move(catalogue)),
+      started_(std::move(started))
+{
+}
+
+RestoreFile::~RestoreFile()
+{
+    // Every block was synced as it was written: nothing is left to report.
+    if (writer_)
+        writer_->close();
+}
+
+Error RestoreFile::write()
+{
+    if (failure_.failed())
+        return failure_;
+    const QStringList block = script_.takeBlock();
+    if (block.isEmpty())
+        return {};
+    Error e = writer_ ? Error() : create();
+    if (!e.failed())
+        e = append(block);
+    if (e.failed()) {
+        failure_ = {e.number, QStringLiteral("Impossibile scrivere il file di ripristino %1: la "
+                                             "conversione è stata interrotta prima di modificare "
+                                             "altri dati. %2")
+                                  .arg(QDir::toNativeSeparators(path_), e.description)};
+        writer_.reset();
+    }
+    return failure_;
+}
+
+Error RestoreFile::create()
+{
+    TextFileSystem& files = platform_.files;
+    const QString folder = platform_.inProgramFolder(QStringLiteral("LOGS"));
+    // Only letters, digits and '_' of the catalogue reach the name, which must be a file's.
+    QString name;
+    for (const QChar c : catalogue_)
+        name += c.isLetterOrNumber() && c.unicode() < 0x80 ? c : QLatin1Char('_');
+    const QString base = folder + QDir::separator() + QStringLiteral("Ripristino_") + name +
+                         QLatin1Char('_') + started_.toString(QStringLiteral("yyyy_MM_dd_HHmmss"));
+    path_ = base + QStringLiteral(".sql");
+    if (!files.folderExists(folder)) {
+        if (Error e = files.createFolder(folder); e.failed())
+            return e;
+    }
+    // A second run in the same second must not replace the first one's file.
+    Error e = files.createNew(path_, writer_);
+    for (int n = 2; e.number == ErrorNumber::FileExists && n < 100; ++n) {
+        path_ = base + QStringLiteral("_%1.sql").arg(n);
+        e = files.createNew(path_, writer_);
+    }
+    if (e.failed())
+        return e;
+    for (const QString& line : script_.header(catalogue_, started_)) {
+        if (Error e = writer_->writeLine(line); e.failed())
+            return e;
+    }
+    return {};
+}
+
+Error RestoreFile::append(const QStringList& block)
+{
+    // See RestoreScript.cpp: the new block and its trailer reach the disk before the trailer
+    // before them stops committing, so the file on the disk always ends committing. One line
+    // per block keeps the writing cheap; the text is the same.
+    const QString newLine = QStringLiteral("\r\n");
+    if (Error e = writer_->writeLine(block.join(newLine)); e.failed())
+        return e;
+    const qint64 previous = liveTrailer_;
+    liveTrailer_ = writer_->size();
+    if (Error e = writer_->writeLine(script_.trailer().join(newLine)); e.failed())
+        return e;
+    if (Error e = writer_->sync(); e.failed())
+        return e;
+    return previous < 0 ? Error() : writer_->rewriteLine(previous, script_.spentTrailer());
+}

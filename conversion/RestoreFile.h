@@ -1,0 +1,46 @@
+#pragma once
+
+#include "db/RestoreScript.h"
+#include "platform/Error.h"
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+struct Platform;
+class TextWriter;
+
+// The run's restore file, LOGS/Ripristino_<catalogue>_<YYYY_MM_DD_HHMMSS>.sql in the program
+// folder: written ahead of every transaction that changes Prodotti or CodiciCorvel, so that
+// after a crash it covers every committed one. Created with the first block; a run that
+// changes nothing leaves no file.
+class RestoreFile
+{
+public:
+    RestoreFile(const Platform& platform, db::Engine engine, QString catalogue, QDateTime started);
+    ~RestoreFile();
+    RestoreFile(const RestoreFile&) = delete;
+    RestoreFile& operator=(const RestoreFile&) = delete;
+
+    // Where the statements of the next block are gathered.
+    db::RestoreScript& script() { return script_; }
+
+    // Appends the gathered block and returns once the disk holds it; nothing to do when the
+    // block is empty. The first failure sticks: every later call returns it, as the run
+    // must change nothing more.
+    Error write();
+    const Error& failure() const { return failure_; }
+
+private:
+    Error create();
+    Error append(const QStringList& block);
+
+    const Platform& platform_;
+    db::RestoreScript script_;
+    QString catalogue_;
+    QDateTime started_;
+    QString path_;
+    std::unique_ptr<TextWriter> writer_;
+    qint64 liveTrailer_ = -1; // where the trailer that commits begins
+    Error failure_;
+};

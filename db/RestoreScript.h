@@ -1,0 +1,61 @@
+#pragma once
+
+#include "db/ConnectionString.h"
+#include "db/HostCatalog.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <vector>
+
+namespace db {
+
+// The text of a run's restore file: statements that put back the rows the run changes, for
+// support to run by hand with sqlcmd or Management Studio (sqlite3 on the embedded engine).
+// Values are written into the text as literals here, the one place that does so: the file is
+// run by people, never by the program. The text is plain ASCII whatever the values hold, so
+// no code page can garble it, and it never holds a password.
+//
+// The file is a header, then blocks, one for each transaction the run commits, each followed
+// by a trailer that commits. Only the last trailer may commit: the writer turns the one before
+// into a comment of the same length (spentTrailer()) once the next block and trailer are on
+// the disk. See RestoreScript.cpp for why a file cut short still runs correctly.
+class RestoreScript
+{
+public:
+    explicit RestoreScript(Engine engine) : engine_(engine) {}
+
+    // Comments saying what the file is and how to run it, and the opening of the transaction.
+    QStringList header(const QString& catalogue, const QDateTime& started) const;
+    // What follows every block: it commits.
+    QStringList trailer() const;
+    // What replaces the trailer's first lines, which commit, once another block follows: as
+    // many bytes, in comments.
+    QString spentTrailer() const;
+
+    // Each call adds the undoing of one change to the block being gathered.
+    // The product's CodiceTestata goes back to the value read, Null included.
+    void productCode(const Product& product);
+    void productDistributor(const QVariant& productId, const QVariant& distributorId);
+    // The staging row, as read, was marked applied to productId.
+    void stagingMark(const StagingRow& row, const QVariant& productId);
+    // The run inserted this staging row.
+    void stagingInsert(const QString& newCode, const QString& oldCode);
+
+    // The block gathered so far, without its trailer: one statement for each kind of change,
+    // its rows in a table of values. Empty when nothing was added.
+    QStringList takeBlock();
+
+private:
+    QString literal(const QVariant& value) const;
+    QString text(const QString& value) const;
+    // "WITH v (columns) AS (rows)", to put before the statement that reads v.
+    QString with(const QString& columns, const std::vector<QStringList>& rows) const;
+
+    Engine engine_;
+    // Each change's values as literals, in the order of the columns its statement names.
+    std::vector<QStringList> inserts_, codes_, marks_, distributors_;
+};
+
+} // namespace db
