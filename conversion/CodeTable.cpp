@@ -21,6 +21,35 @@ QStringView trimSqlBlanks(QStringView text)
     return text;
 }
 
+// The value of an optional sign and at most 15 digits, exactly: every code is such a number,
+// and converting it by hand spares the general text-to-number conversion.
+char16_t unicodeOf(QChar c)
+{
+    return c.unicode();
+}
+char16_t unicodeOf(char c)
+{
+    return char16_t(uchar(c));
+}
+
+template <typename Text> std::optional<double> plainInteger(const Text& t)
+{
+    const auto at = [&t](qsizetype i) { return unicodeOf(t[i]); };
+    qsizetype i = 0;
+    const bool negative = !t.isEmpty() && at(0) == u'-';
+    if (!t.isEmpty() && (at(0) == u'-' || at(0) == u'+'))
+        ++i;
+    if (i == t.size() || t.size() - i > 15)
+        return std::nullopt;
+    qint64 value = 0;
+    for (; i < t.size(); ++i) {
+        if (at(i) < u'0' || at(i) > u'9')
+            return std::nullopt;
+        value = value * 10 + (at(i) - u'0');
+    }
+    return value == 0 ? 0.0 : double(negative ? -value : value);
+}
+
 } // namespace
 
 bool isBlankLine(const QString& line)
@@ -60,6 +89,8 @@ double readNumber(const QString& text)
                (number.endsWith('E') || number.endsWith('+') || number.endsWith('-')))
             number.chop(1);
     }
+    if (const std::optional<double> plain = plainInteger(number))
+        return *plain;
     bool ok = false;
     const double value = number.toDouble(&ok);
     return ok && std::isfinite(value) ? value : 0;
@@ -100,6 +131,8 @@ std::optional<double> sqlNumber(const QString& text)
     }
     if (i != t.size())
         return std::nullopt;
+    if (const std::optional<double> plain = plainInteger(t))
+        return *plain;
     bool ok = false;
     const double value = t.toDouble(&ok);
     // Out of range overflows in the host, which matches nothing.
