@@ -82,12 +82,14 @@ Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
     if (Error e = c_.query(sql, {}, result); e.failed())
         return e;
     rows.reserve(result.count());
+    const int rowId = result.column(QStringLiteral("StagingRowId")),
+              productId = result.column(QStringLiteral("IdProdMod")),
+              newCode = result.column(QStringLiteral("CodTestataNuovo")),
+              oldCode = result.column(QStringLiteral("CodTestataVecchio")),
+              applied = result.column(QStringLiteral("Modificato"));
     for (; !result.eof(); result.moveNext())
-        rows.push_back({result.value(QStringLiteral("StagingRowId")),
-                        result.value(QStringLiteral("IdProdMod")),
-                        result.text(QStringLiteral("CodTestataNuovo")),
-                        result.text(QStringLiteral("CodTestataVecchio")),
-                        result.value(QStringLiteral("Modificato"))});
+        rows.push_back({result.value(rowId), result.value(productId), result.text(newCode),
+                        result.text(oldCode), result.value(applied)});
     if (sqlite())
         return {};
     // Codes compared as SQL Server compares them, trailing blanks aside.
@@ -311,10 +313,10 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
         e.failed())
         return e;
     products.reserve(rows.count());
+    const int id = rows.column(QStringLiteral("IDProd")),
+              code = rows.column(QStringLiteral("CodiceTestata"));
     for (; !rows.eof(); rows.moveNext())
-        products.push_back({rows.value(QStringLiteral("IDProd")),
-                            rows.text(QStringLiteral("CodiceTestata")),
-                            rows.value(QStringLiteral("CodiceTestata")).isNull()});
+        products.push_back({rows.value(id), rows.text(code), rows.value(code).isNull()});
     return {};
 }
 
