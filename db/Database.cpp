@@ -4,6 +4,7 @@
 #include "errors/Redact.h"
 #include "platform/OdbcDriver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -312,6 +313,15 @@ Error Connection::lockConversion(bool& granted)
         lock_ = std::make_unique<QLockFile>(sqliteFile_ + QStringLiteral(".lock"));
         lock_->setStaleLockTime(0);
         granted = lock_->tryLock(0);
+        // Qt keeps a lock naming a running process of the same name; when that process is
+        // this one, the id came back from a program that died holding the lock (Wine hands
+        // it to the next program at once, Windows may too). Removal fails while the lock is
+        // really held, here included.
+        qint64 pid = 0;
+        if (!granted && lock_->error() == QLockFile::LockFailedError &&
+            lock_->getLockInfo(&pid, nullptr, nullptr) &&
+            pid == QCoreApplication::applicationPid() && lock_->removeStaleLockFile())
+            granted = lock_->tryLock(0);
         if (!granted && lock_->error() != QLockFile::LockFailedError)
             return {ErrorNumber::Unspecified,
                     QStringLiteral("Impossibile creare il file di blocco %1.")

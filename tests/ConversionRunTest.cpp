@@ -6,6 +6,7 @@
 #include "tests/support/RunFixture.h"
 
 #include <QDir>
+#include <QLockFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
@@ -118,6 +119,7 @@ private slots:
     void engineFailureEndsTheRun();
     void lockedCatalogueEndsTheRun();
     void secondRunAtOnceGivesTheWindowBack();
+    void deadRunsLockWithThisProcessIdIsTakenOver();
     void codesMatchAsNumbers_data();
     void codesMatchAsNumbers();
 
@@ -785,6 +787,24 @@ void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()
     again.execute();
     QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
     QCOMPARE(f.staging().size(), 3);
+}
+
+void ConversionRunTest::deadRunsLockWithThisProcessIdIsTakenOver()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // The lock file a killed run left, naming the id this process now has.
+    {
+        QLockFile live(f.catalogue + QStringLiteral(".live"));
+        QVERIFY(live.tryLock(0));
+        QFile from(f.catalogue + QStringLiteral(".live"));
+        QFile to(f.catalogue + QStringLiteral(".lock"));
+        QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly));
+        QVERIFY(to.write(from.readAll()) > 0);
+    }
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
 }
 
 void ConversionRunTest::codesMatchAsNumbers_data()
