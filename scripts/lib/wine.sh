@@ -1,4 +1,5 @@
-# Running the Windows build under Wine; sourced by scripts/test-windows.
+# Running the Windows build under Wine; sourced by scripts/test-windows (after
+# scripts/lib/windows-build.sh) and by tests/e2e/common.sh.
 
 # winpath PATH: the Windows name of an absolute Linux path (Z: is Wine's drive for /).
 winpath() {
