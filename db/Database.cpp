@@ -5,6 +5,7 @@
 #include "errors/Redact.h"
 #include "platform/OdbcDriver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -13,6 +14,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlResult>
+#include <QSysInfo>
 #include <QUrl>
 #include <atomic>
 
@@ -374,6 +376,18 @@ Error Connection::lockConversion(bool& granted, std::optional<LockHolder>& holde
         lock_ = std::make_unique<QLockFile>(sqliteFile_ + QStringLiteral(".lock"));
         lock_->setStaleLockTime(0);
         granted = lock_->tryLock(0);
+        // Qt keeps a lock naming a running process of the same name; when that process is
+        // this one, the id came back from a program that died holding the lock (Wine hands
+        // it to the next program at once, Windows may too). Removal fails while the lock is
+        // really held, here included.
+        // Only a lock written on this PC: on a shared folder another PC's process may have the
+        // same id, and its lock must stay.
+        qint64 pid = 0;
+        QString host;
+        if (!granted && lock_->error() == QLockFile::LockFailedError &&
+            lock_->getLockInfo(&pid, &host, nullptr) && pid == QCoreApplication::applicationPid() &&
+            host == QSysInfo::machineHostName() && lock_->removeStaleLockFile())
+            granted = lock_->tryLock(0);
         if (!granted && lock_->error() != QLockFile::LockFailedError)
             return {ErrorNumber::Unspecified,
                     QStringLiteral("Impossibile creare il file di blocco %1.")

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -172,6 +173,7 @@ private slots:
     void lockedCatalogueEndsTheRun();
     void secondRunAtOnceGivesTheWindowBack();
     void lockLeftOnAnotherPcIsNamed();
+    void deadRunsLockWithThisProcessIdIsTakenOver();
     void codesMatchAsNumbers_data();
     void codesMatchAsNumbers();
 
@@ -887,6 +889,21 @@ void ConversionRunTest::lockLeftOnAnotherPcIsNamed()
     QVERIFY(f.logLines().isEmpty());
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
     QVERIFY(QFile::exists(lockFile));
+}
+
+void ConversionRunTest::deadRunsLockWithThisProcessIdIsTakenOver()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    // The lock file a killed run left, naming the id this process now has.
+    QLockFile live(f.catalogue + QStringLiteral(".live"));
+    QVERIFY(live.tryLock(0));
+    QFile from(f.catalogue + QStringLiteral(".live")), to(f.catalogue + QStringLiteral(".lock"));
+    QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::WriteOnly));
+    QVERIFY(to.write(from.readAll()) > 0);
+    to.close();
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
 
 void ConversionRunTest::codesMatchAsNumbers_data()

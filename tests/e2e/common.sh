@@ -6,10 +6,12 @@ E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$E2E_DIR/../../scripts/lib/x11.sh"
 
 # A Windows build runs under Wine, set up by scripts/test-windows (WINE and its prefix).
+# With E2E_PACKAGE naming an unpacked Windows package, every program folder is a copy of
+# it, and BUILD_DIR only holds the runs' folders and screenshots.
 TOOL_FILE=ConvertiCodiceTestata
 TOOL_RUNNER=()
 host_path() { echo "$1"; }
-if [[ -f "$BUILD_DIR/ConvertiCodiceTestata.exe" ]]; then
+if [[ -f "${E2E_PACKAGE:-$BUILD_DIR}/ConvertiCodiceTestata.exe" ]]; then
     source "$E2E_DIR/../../scripts/lib/wine.sh"
     TOOL_FILE=ConvertiCodiceTestata.exe
     host_path() { winpath "$1"; }
@@ -59,13 +61,17 @@ run_under_xvfb() {
     wait_display 20 || fail "the X server on $DISPLAY does not answer"
 }
 
-# make_program_folder DIR: the executable, and a host configuration whose server is the
+# make_program_folder DIR: the executable (or the package), and a host configuration whose server is the
 # folder DIR/db of embedded catalogues.
 make_program_folder() {
     local dir=$1
     rm -rf "$dir"
     mkdir -p "$dir/db"
-    cp "$BUILD_DIR/$TOOL_FILE" "$dir/"
+    if [[ -n "${E2E_PACKAGE:-}" ]]; then
+        cp -R "$E2E_PACKAGE/." "$dir/"
+    else
+        cp "$BUILD_DIR/$TOOL_FILE" "$dir/"
+    fi
     cat >"$dir/Mirkel.XML" <<XML
 <?xml version="1.0" encoding="ISO-8859-1"?>
 <Mirkel debug="0" terminal="CASSA1" inforivMaster="1" toolbarShow="1" dataBaseName="MIRKEL2012">
