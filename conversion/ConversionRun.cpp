@@ -515,13 +515,10 @@ ConversionRun::Stage ConversionRun::reassign()
     view_.setProgressMaximum(static_cast<int>(productIds.size()));
     view_.setProgressValue(0);
     // The products' distributors go to the restore file before any moves; without them no
-    // product is moved, and a later run moves them.
+    // product is moved, the run says why, and a later run moves them.
     std::vector<db::ProductDistributor> before;
-    if (caughtFromDatabase(catalog.appliedProductDistributors(before))) {
-        connection_.close();
-        closeWith(QStringLiteral("Procedura Completata"));
-        return Stage::Done;
-    }
+    if (const Error e = catalog.appliedProductDistributors(before); e.failed())
+        endWith(e, true);
     for (const db::ProductDistributor& product : before) {
         if (product.distributorId.isNull() || product.distributorId.toString() != distributor)
             restore_->script().productDistributor(product.id, product.distributorId);

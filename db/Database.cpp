@@ -381,12 +381,17 @@ Error Connection::lockConversion(bool& granted, std::optional<LockHolder>& holde
         // it to the next program at once, Windows may too). Removal fails while the lock is
         // really held, here included.
         // Only a lock written on this PC: on a shared folder another PC's process may have the
-        // same id, and its lock must stay.
+        // same id, and its lock must stay. On Windows Qt records the computer's NetBIOS name:
+        // upper case, and cut to 15 characters.
         qint64 pid = 0;
         QString host;
+        const QString here = QSysInfo::machineHostName();
         if (!granted && lock_->error() == QLockFile::LockFailedError &&
             lock_->getLockInfo(&pid, &host, nullptr) && pid == QCoreApplication::applicationPid() &&
-            host == QSysInfo::machineHostName() && lock_->removeStaleLockFile())
+            !host.isEmpty() &&
+            (host.compare(here, Qt::CaseInsensitive) == 0 ||
+             (host.size() == 15 && here.startsWith(host, Qt::CaseInsensitive))) &&
+            lock_->removeStaleLockFile())
             granted = lock_->tryLock(0);
         if (!granted && lock_->error() != QLockFile::LockFailedError)
             return {ErrorNumber::Unspecified,

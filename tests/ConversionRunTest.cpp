@@ -759,6 +759,8 @@ void ConversionRunTest::engineFailureEndsTheRun_data()
         << int(Stage::Rewrite) << QByteArray("commit") << 0 << ErrorNumber::Unspecified;
     QTest::newRow("permission refused at the reassignment")
         << int(Stage::Reassign) << QByteArray("execute") << 0 << ErrorNumber::AccessDenied;
+    QTest::newRow("distributors unreadable at the reassignment")
+        << int(Stage::Reassign) << QByteArray("query") << 1 << ErrorNumber::CommandText;
     QTest::newRow("unknown number reading the products")
         << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217887);
 }
