@@ -518,7 +518,7 @@ ConversionRun::Stage ConversionRun::reassign()
     // product is moved, the run says why, and a later run moves them.
     std::vector<db::ProductDistributor> before;
     if (const Error e = catalog.appliedProductDistributors(before); e.failed())
-        endWith(e, true);
+        endWith(e, !trapKeepsOutOfTheLog(e.number));
     for (const db::ProductDistributor& product : before) {
         if (product.distributorId.isNull() || product.distributorId.toString() != distributor)
             restore_->script().productDistributor(product.id, product.distributorId);
