@@ -407,10 +407,6 @@ def statements():
         session.options[m.group(1).upper()] = int(m.group(2))
         return []
 
-    @teach(r"select @@version|SELECT @@VERSION")
-    def version(session, m, values):
-        return [Result([("",)], [("Microsoft SQL Server 2019 (stand-in)",)])]
-
     @teach(r"sp_databases|EXEC sp_databases")
     def databases(session, m, values):
         rows = [(name, 8192, None) for name in session.server.catalogue_names()]
@@ -443,8 +439,6 @@ def statements():
            r"= OBJECT_ID\(N'\[dbo\]\.\[(\w+)\]'\)\) CREATE INDEX \[(\w+)\] ON \[dbo\]\.\[(\w+)\] "
            r"\(\[(\w+)\]\)")
     def create_index(session, m, values):
-        if session.server.index_denied:
-            raise SqlError(message(1088, "dbo." + m.group(4)))
         return session.sqlite("CREATE INDEX IF NOT EXISTS %s ON %s (%s)"
                               % (m.group(3), m.group(4), m.group(5)), [])
 
@@ -486,11 +480,6 @@ def statements():
               "UPDATE CodiciCorvel SET IdProdMod=mssql_int(?1), Modificato=1 WHERE rowid = "
               "(SELECT rowid FROM CodiciCorvel WHERE CodTestataVecchio=?2 AND CodTestataNuovo=?3"
               " AND Modificato=0 LIMIT 1) RETURNING IdProdMod"))
-    teach(r"UPDATE TOP \(1\) CodiciCorvel SET IdProdMod=@P1, Modificato=1 WHERE "
-          r"CodTestataVecchio=@P2 AND CodTestataNuovo=@P3 AND Modificato=0")(sqlite(
-              "UPDATE CodiciCorvel SET IdProdMod=mssql_int(?1), Modificato=1 WHERE rowid = "
-              "(SELECT rowid FROM CodiciCorvel WHERE CodTestataVecchio=?2 AND CodTestataNuovo=?3"
-              " AND Modificato=0 LIMIT 1)"))
     teach(r"SELECT \* from CodiciCorvel where IdProdMod<>0")(sqlite(
         "SELECT * FROM CodiciCorvel WHERE IdProdMod<>0"))
     teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
@@ -510,8 +499,6 @@ def statements():
     # An nchar or nvarchar column against an int: SQL Server converts the column.
     teach(r"SELECT \* From Prodotti WHERE Codicetestata = @P1")(sqlite(
         "SELECT * FROM Prodotti WHERE mssql_int(CodiceTestata) = ?1"))
-    teach(r"SELECT (?:count\(\*\)|COUNT\(\*\)) FROM (\w+)")(
-        lambda s, m, v: s.sqlite("SELECT count(*) FROM %s" % m.group(1), []))
     teach(r"SELECT \* from Prodotti where inforiv=1")(sqlite(
         "SELECT * FROM Prodotti WHERE inforiv=1"))
     # The tests' own look at one product.
@@ -822,7 +809,6 @@ class StandIn(socketserver.ThreadingTCPServer):
         self.applocks = {}
         self.faults = []
         self.delay = 0
-        self.index_denied = False
         self.sessions = 0
         self.transactions = 0
         self.requests = 0
@@ -900,11 +886,8 @@ class StandIn(socketserver.ThreadingTCPServer):
         with self.lock:
             if "fault" in request:
                 self.faults.append(dict(request["fault"]))
-            if "index_denied" in request:
-                self.index_denied = bool(request["index_denied"])
             if request.get("clear"):
                 self.faults, self.requests, self.kinds, self.statements = [], 0, {}, {}
-                self.index_denied = False
             if "delay_ms" in request:
                 self.delay = float(request["delay_ms"]) / 1000.0
             return {"id": request.get("id"), "requests": self.requests,
