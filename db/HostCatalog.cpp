@@ -228,9 +228,10 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
         Rows marked;
         if (Error e = c_.query(QStringLiteral("UPDATE s SET IdProdMod = v.prod, Modificato = 1 "
                                               "OUTPUT inserted.IdProdMod FROM CodiciCorvel AS s "
-                                              "JOIN (VALUES %1) AS v(old, new, prod) ON "
-                                              "s.CodTestataVecchio = v.old AND "
-                                              "s.CodTestataNuovo = v.new WHERE s.Modificato = 0")
+                                              "JOIN (VALUES %1) AS v(oldCode, newCode, prod) ON "
+                                              "s.CodTestataVecchio = v.oldCode AND "
+                                              "s.CodTestataNuovo = v.newCode WHERE "
+                                              "s.Modificato = 0")
                                    .arg(valuesList(QStringLiteral("(?,?,?)"), set)),
                                marks, marked);
             e.failed())

@@ -459,8 +459,9 @@ def statements():
                                  % params(m.group(1)), v))
     # SQL Server picks one of several matching source rows; SQLite does too.
     teach(r"UPDATE s SET IdProdMod = v\.prod, Modificato = 1 OUTPUT inserted\.IdProdMod FROM "
-          r"CodiciCorvel AS s JOIN \(VALUES ((?:\(@P\d+,@P\d+,@P\d+\),?)+)\) AS v\(old, new, "
-          r"prod\) ON s\.CodTestataVecchio = v\.old AND s\.CodTestataNuovo = v\.new WHERE "
+          r"CodiciCorvel AS s JOIN \(VALUES ((?:\(@P\d+,@P\d+,@P\d+\),?)+)\) AS v\(oldCode, "
+          r"newCode, prod\) ON s\.CodTestataVecchio = v\.oldCode AND s\.CodTestataNuovo = "
+          r"v\.newCode WHERE "
           r"s\.Modificato = 0")(
         lambda s, m, v: s.sqlite("UPDATE CodiciCorvel SET IdProdMod = mssql_int(v.column3), "
                                  "Modificato = 1 FROM (VALUES %s) AS v WHERE "
