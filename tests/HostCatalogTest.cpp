@@ -283,6 +283,7 @@ private slots:
     void serverRefusalsAreClassified_data();
     void serverRefusalsAreClassified();
     void heldLockEndsTheWait();
+    void conversionLockIsTheSessions();
 
 private:
     // Opens the test catalogue; fails the test on error.
@@ -809,6 +810,21 @@ void HostCatalogTest::heldLockEndsTheWait()
 
 // Both backends, or only the one named first ("sqlite" or "sqlserver"): each run writes its
 // own -o file, which the second run would otherwise overwrite.
+void HostCatalogTest::conversionLockIsTheSessions()
+{
+    // Held while its connection lives, refused to another meanwhile, free once it closes.
+    auto first = std::make_unique<Connection>();
+    Connection second;
+    QVERIFY(open(*first) && open(second));
+    bool granted = false;
+    std::optional<Connection::LockHolder> holder;
+    QVERIFY(!first->lockConversion(granted, holder).failed() && granted);
+    QVERIFY(!second.lockConversion(granted, holder).failed());
+    QVERIFY(!granted);
+    first.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!second.lockConversion(granted, holder).failed() && granted, 10000);
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
