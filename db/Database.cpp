@@ -98,6 +98,20 @@ QString Rows::text(int column) const
     return v.isNull() ? QString() : v.toString();
 }
 
+namespace {
+
+// Whether a lock file's host names this PC. On a shared folder another PC's process may have
+// the same id, and its lock must stay. On Windows Qt records the computer's NetBIOS name:
+// upper case, and cut to 15 characters.
+bool writtenOnThisPc(const QString& host)
+{
+    const QString here = QSysInfo::machineHostName();
+    return !host.isEmpty() && (host.compare(here, Qt::CaseInsensitive) == 0 ||
+                               (host.size() == 15 && here.startsWith(host, Qt::CaseInsensitive)));
+}
+
+} // namespace
+
 QString sqliteCatalogueFile(const QString& folder, const QString& name)
 {
     if (name.isEmpty())
@@ -163,37 +177,33 @@ Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*&
 {
     ++counters().statements;
     deadlocked_ = false;
-    if (binds.isEmpty()) {
-        // Text without values goes to the server as it is, so a batch of several
-        // statements runs whole.
-        direct_ = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
-        direct_->setForwardOnly(true);
-        q = direct_.get();
-        return q->exec(sql) ? Error() : sqlError(q->lastError(), false, q);
-    }
-    if (target_.engine == Engine::SqlServer) {
-        // Qt binds the values anew before each execution, and FreeTDS then prepares the
-        // statement again: kept, it would cost an unprepare and a prepare each time. Prepared
-        // and executed at once (sp_prepexec), it costs that one round trip, and its unprepare
-        // when the next statement replaces it.
-        direct_ = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
-        direct_->setForwardOnly(true);
-        q = direct_.get();
-        if (!q->prepare(sql))
-            return sqlError(q->lastError(), false, q);
-        for (int i = 0; i < binds.size(); ++i)
-            q->bindValue(i, binds[i]);
-        return q->exec() ? Error() : sqlError(q->lastError(), false, q);
-    }
-    auto found = prepared_.find(sql);
-    if (found == prepared_.end()) {
+    const auto newStatement = [this] {
         auto statement = std::make_unique<QSqlQuery>(QSqlDatabase::database(name_, false));
         statement->setForwardOnly(true);
-        if (!statement->prepare(sql))
-            return sqlError(statement->lastError(), false, statement.get());
-        found = prepared_.emplace(sql, std::move(statement)).first;
+        return statement;
+    };
+    if (binds.isEmpty() || target_.engine == Engine::SqlServer) {
+        // Text without values goes to the server as it is, so a batch of several statements
+        // runs whole. On SQL Server a statement with values is not kept either: Qt binds the
+        // values anew before each execution and FreeTDS then prepares it again, an unprepare
+        // and a prepare each time; prepared and executed at once (sp_prepexec) it costs one
+        // round trip, and its unprepare when the next statement replaces it.
+        direct_ = newStatement();
+        q = direct_.get();
+        if (binds.isEmpty())
+            return q->exec(sql) ? Error() : sqlError(q->lastError(), false, q);
+        if (!q->prepare(sql))
+            return sqlError(q->lastError(), false, q);
+    } else {
+        auto found = prepared_.find(sql);
+        if (found == prepared_.end()) {
+            auto statement = newStatement();
+            if (!statement->prepare(sql))
+                return sqlError(statement->lastError(), false, statement.get());
+            found = prepared_.emplace(sql, std::move(statement)).first;
+        }
+        q = found->second.get();
     }
-    q = found->second.get();
     for (int i = 0; i < binds.size(); ++i)
         q->bindValue(i, binds[i]);
     return q->exec() ? Error() : sqlError(q->lastError(), false, q);
@@ -377,21 +387,14 @@ Error Connection::lockConversion(bool& granted, std::optional<LockHolder>& holde
         lock_->setStaleLockTime(0);
         granted = lock_->tryLock(0);
         // Qt keeps a lock naming a running process of the same name; when that process is
-        // this one, the id came back from a program that died holding the lock (Wine hands
-        // it to the next program at once, Windows may too). Removal fails while the lock is
-        // really held, here included.
-        // Only a lock written on this PC: on a shared folder another PC's process may have the
-        // same id, and its lock must stay. On Windows Qt records the computer's NetBIOS name:
-        // upper case, and cut to 15 characters.
+        // this one and the lock was written on this PC, the id came back from a program that
+        // died holding the lock (Wine hands it to the next program at once, Windows may too).
+        // Removal fails while the lock is really held, here included.
         qint64 pid = 0;
         QString host;
-        const QString here = QSysInfo::machineHostName();
         if (!granted && lock_->error() == QLockFile::LockFailedError &&
             lock_->getLockInfo(&pid, &host, nullptr) && pid == QCoreApplication::applicationPid() &&
-            !host.isEmpty() &&
-            (host.compare(here, Qt::CaseInsensitive) == 0 ||
-             (host.size() == 15 && here.startsWith(host, Qt::CaseInsensitive))) &&
-            lock_->removeStaleLockFile())
+            writtenOnThisPc(host) && lock_->removeStaleLockFile())
             granted = lock_->tryLock(0);
         if (!granted && lock_->error() != QLockFile::LockFailedError)
             return {ErrorNumber::Unspecified,

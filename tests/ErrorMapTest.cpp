@@ -46,11 +46,6 @@ void ErrorMapTest::sqlServer_data()
                                       << "" << false << ConstraintViolation;
     QTest::newRow("duplicate key") << "2627"
                                    << "" << false << ConstraintViolation;
-    // What the driver's handle holds: the refusal, then "The statement has been terminated."
-    QTest::newRow("truncation and its companion") << "8152 3621"
-                                                  << "" << false << Truncation;
-    QTest::newRow("duplicate key and its companion") << "2627 3621"
-                                                     << "" << false << ConstraintViolation;
     QTest::newRow("lock time-out")
         << "1222"
         << "Lock request time out period exceeded." << false << LockTimeout;
