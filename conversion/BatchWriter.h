@@ -22,8 +22,6 @@
 template <typename Item, typename Unit> class BatchWriter
 {
 public:
-    static constexpr std::size_t kUnitsPerTransaction = db::HostCatalog::kRowsPerStatement;
-
     struct Steps
     {
         // Decides an item, changing the caller's state; undo takes that change back.
@@ -43,7 +41,9 @@ public:
 
     // rowFault hears of each unit the engine refused.
     BatchWriter(db::Connection& connection, std::function<void(const Error&)> rowFault, Steps steps)
-        : c_(connection), rowFault_(std::move(rowFault)), steps_(std::move(steps))
+        : c_(connection),
+          unitsPerTransaction_(db::HostCatalog::rowsPerStatement(connection.engine())),
+          rowFault_(std::move(rowFault)), steps_(std::move(steps))
     {
     }
 
@@ -56,7 +56,7 @@ public:
         items_.push_back(item);
         if (unit)
             units_.push_back(std::move(*unit));
-        return units_.size() >= kUnitsPerTransaction ? flush() : Error();
+        return units_.size() >= unitsPerTransaction_ ? flush() : Error();
     }
 
     Error flush()
@@ -119,6 +119,7 @@ private:
     }
 
     db::Connection& c_;
+    const std::size_t unitsPerTransaction_;
     std::function<void(const Error&)> rowFault_;
     Steps steps_;
     std::vector<Item> items_;

@@ -34,7 +34,9 @@ char16_t unicodeOf(char c)
 
 template <typename Text> std::optional<double> plainInteger(const Text& t)
 {
-    const auto at = [&t](qsizetype i) { return unicodeOf(t[i]); };
+    const auto at = [&t](qsizetype i) {
+        return unicodeOf(t[i]);
+    };
     qsizetype i = 0;
     const bool negative = !t.isEmpty() && at(0) == u'-';
     if (!t.isEmpty() && (at(0) == u'-' || at(0) == u'+'))
@@ -61,6 +63,7 @@ double readNumber(const QString& text)
 {
     // Keep only what can form a number, skipping the characters the host ignores.
     QByteArray number;
+    number.reserve(text.size());
     bool digits = false, point = false, exponent = false, exponentDigits = false;
     for (QChar ch : text) {
         const char16_t c = ch.unicode();

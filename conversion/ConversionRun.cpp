@@ -16,9 +16,10 @@
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
+#include <QHash>
+#include <QSet>
+#include <algorithm>
 #include <optional>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -319,8 +320,8 @@ ConversionRun::Stage ConversionRun::loadStaging()
     std::vector<db::StagingRow> rows;
     if (caughtFromDatabase(catalog.stagingRows(rows)))
         return Stage::Rewrite;
-    std::unordered_set<double> staged;
-    staged.reserve(rows.size());
+    QSet<double> staged;
+    staged.reserve(qsizetype(rows.size()));
     for (const db::StagingRow& row : rows) {
         if (const std::optional<double> code = CodeTable::sqlNumber(row.oldCode))
             staged.insert(*code);
@@ -329,11 +330,12 @@ ConversionRun::Stage ConversionRun::loadStaging()
     BatchWriter<StagedLine, StagedLine> writer(
         connection_, [this](const Error& e) { caughtFromDatabase(e); },
         {.decide = [&staged](const StagedLine& line) -> std::optional<StagedLine> {
-             if (!staged.insert(line.key).second)
+             if (staged.contains(line.key))
                  return std::nullopt;
+             staged.insert(line.key);
              return line;
          },
-         .undo = [&staged](const StagedLine& line) { staged.erase(line.key); },
+         .undo = [&staged](const StagedLine& line) { staged.remove(line.key); },
          .write =
              [&catalog](const std::vector<StagedLine>& lines) {
                  std::vector<db::HostCatalog::NewStagingRow> rows;
@@ -412,15 +414,11 @@ ConversionRun::Stage ConversionRun::rewrite()
 
     // A product a staging row already names was converted before; the rows not yet applied
     // wait for a product by old code, the first in CodTestataVecchio order first.
-    std::unordered_set<qint64> applied;
-    // Taken in order from next on; a batch rolled back gives its rows back in reverse order.
-    struct FreeRows
-    {
-        std::vector<std::size_t> rows;
-        std::size_t next = 0;
-    };
-    std::unordered_map<double, FreeRows> free;
-    free.reserve(rows.size());
+    QSet<qint64> applied;
+    // Free rows by old code, CodTestataVecchio order kept within a code; each code takes its
+    // rows in order from next on, and a batch rolled back gives them back in reverse order.
+    std::vector<std::pair<double, std::size_t>> byCode;
+    byCode.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         bool isId = false;
         const qint64 id = rows[i].productId.toLongLong(&isId);
@@ -430,7 +428,22 @@ ConversionRun::Stage ConversionRun::rewrite()
         const bool isFree = rows[i].applied.toInt(&isFlag) == 0 && isFlag;
         const std::optional<double> code = CodeTable::sqlNumber(rows[i].oldCode);
         if (isFree && code)
-            free[*code].rows.push_back(i);
+            byCode.push_back({*code, i});
+    }
+    std::stable_sort(byCode.begin(), byCode.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    struct FreeRows
+    {
+        std::size_t next;
+        std::size_t end;
+    };
+    QHash<double, FreeRows> free;
+    free.reserve(qsizetype(byCode.size()));
+    for (std::size_t k = 0; k < byCode.size(); ++k) {
+        if (k > 0 && byCode[k - 1].first == byCode[k].first)
+            free[byCode[k].first].end = k + 1;
+        else
+            free.insert(byCode[k].first, {k, k + 1});
     }
 
     int modified = 0;
@@ -447,9 +460,9 @@ ConversionRun::Stage ConversionRun::rewrite()
              if (!code)
                  return std::nullopt;
              const auto it = free.find(*code);
-             if (it == free.end() || it->second.next == it->second.rows.size())
+             if (it == free.end() || it->next == it->end)
                  return std::nullopt;
-             return Conversion{p, it->second.rows[it->second.next++], *code};
+             return Conversion{p, byCode[it->next++].second, *code};
          },
          .undo = [&](const Conversion& c) { --free[c.key].next; },
          .write =
@@ -510,17 +523,16 @@ ConversionRun::Stage ConversionRun::reassign()
     }
 
     db::HostCatalog catalog(connection_);
-    std::vector<QVariant> productIds;
-    caughtFromDatabase(catalog.appliedProducts(productIds));
-    view_.setProgressMaximum(static_cast<int>(productIds.size()));
-    view_.setProgressValue(0);
     // The products' distributors go to the restore file before any moves; without them no
     // product is moved, the run says why, and a later run moves them.
-    std::vector<db::ProductDistributor> before;
-    if (const Error e = catalog.appliedProductDistributors(before); e.failed())
+    std::vector<db::AppliedProduct> products;
+    if (const Error e = catalog.appliedProducts(products); e.failed())
         endWith(e, !trapKeepsOutOfTheLog(e.number));
-    for (const db::ProductDistributor& product : before) {
-        if (product.distributorId.isNull() || product.distributorId.toString() != distributor)
+    view_.setProgressMaximum(static_cast<int>(products.size()));
+    view_.setProgressValue(0);
+    for (const db::AppliedProduct& product : products) {
+        if (product.found &&
+            (product.distributorId.isNull() || product.distributorId.toString() != distributor))
             restore_->script().productDistributor(product.id, product.distributorId);
     }
     caughtFromDatabase(restore_->write());
@@ -541,11 +553,11 @@ ConversionRun::Stage ConversionRun::reassign()
                      }
                      return Error();
                  }});
-        for (const QVariant& id : productIds)
-            caughtFromDatabase(writer.add(id));
+        for (const db::AppliedProduct& product : products)
+            caughtFromDatabase(writer.add(product.id));
         caughtFromDatabase(writer.flush());
     }
-    view_.setProgressValue(static_cast<int>(productIds.size()));
+    view_.setProgressValue(static_cast<int>(products.size()));
     connection_.close();
     closeWith(QStringLiteral("Procedura Completata"));
     return Stage::Done;

@@ -298,20 +298,37 @@ Error Connection::execute(const QString& sql, const QVariantList& binds, int* ro
     return e;
 }
 
-Error Connection::query(const QString& sql, const QVariantList& binds, Rows& rows, int maxRows)
+Error Connection::openResult(const QString& sql, const QVariantList& binds, QSqlQuery*& q)
 {
-    rows = Rows();
+    q = nullptr;
     if (Error e = injected("query"); e.failed())
         return e;
     if (!open_ || folderOnly_)
         return notOpen();
-    QSqlQuery* q = nullptr;
     Error e = run(sql, binds, q);
     // The first result with columns: a batch may report counts or a procedure's end first.
     while (!e.failed() && !q->isSelect() && q->nextResult()) {
     }
     if (!e.failed() && q->lastError().isValid())
         e = sqlError(q->lastError(), false, q);
+    return e;
+}
+
+Error Connection::closeResult(QSqlQuery* q, Error e)
+{
+    if (!e.failed() && q && q->lastError().isValid())
+        e = sqlError(q->lastError(), false, q);
+    // A cursor left open would hold the engine's read lock.
+    if (q)
+        q->finish();
+    return e;
+}
+
+Error Connection::query(const QString& sql, const QVariantList& binds, Rows& rows, int maxRows)
+{
+    rows = Rows();
+    QSqlQuery* q = nullptr;
+    const Error e = openResult(sql, binds, q);
     if (!e.failed()) {
         rows.record_ = q->record();
         const int columns = rows.record_.count();
@@ -324,13 +341,20 @@ Error Connection::query(const QString& sql, const QVariantList& binds, Rows& row
             if (maxRows > 0 && rows.count() >= maxRows)
                 break;
         }
-        if (q->lastError().isValid())
-            e = sqlError(q->lastError(), false, q);
     }
-    // A cursor left open would hold the engine's read lock.
-    if (q)
-        q->finish();
-    return e;
+    return closeResult(q, e);
+}
+
+Error Connection::forEach(const QString& sql, const QVariantList& binds,
+                          const std::function<void(const QSqlQuery&)>& row)
+{
+    QSqlQuery* q = nullptr;
+    const Error e = openResult(sql, binds, q);
+    if (!e.failed()) {
+        while (q->next())
+            row(*q);
+    }
+    return closeResult(q, e);
 }
 
 Error Connection::begin()

@@ -88,6 +88,10 @@ public:
     Error execute(const QString& sql, const QVariantList& binds = {}, int* rowsAffected = nullptr);
     // Reads the whole result, or its first maxRows rows when maxRows > 0.
     Error query(const QString& sql, const QVariantList& binds, Rows& rows, int maxRows = 0);
+    // Hands each row of the result to row as it is read, in the statement's column order:
+    // a long result is read once, without being held.
+    Error forEach(const QString& sql, const QVariantList& binds,
+                  const std::function<void(const QSqlQuery&)>& row);
 
     Error begin();
     Error commit();
@@ -122,6 +126,10 @@ private:
     // null for a failure of the connection (open, commit).
     Error sqlError(const QSqlError& error, bool opening, const QSqlQuery* statement = nullptr);
     Error notOpen() const;
+    // Runs a statement that returns rows, and moves to its first result with columns.
+    Error openResult(const QString& sql, const QVariantList& binds, QSqlQuery*& q);
+    // What reading q's rows ended with, e when it had already failed; closes the cursor.
+    Error closeResult(QSqlQuery* q, Error e);
     // Runs sql with its values bound; statements with values are prepared once and kept.
     Error run(const QString& sql, const QVariantList& binds, QSqlQuery*& q);
 

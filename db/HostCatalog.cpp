@@ -1,5 +1,7 @@
 #include "db/HostCatalog.h"
 
+#include <QSqlQuery>
+#include <algorithm>
 #include <optional>
 #include <unordered_map>
 
@@ -44,6 +46,12 @@ const QString kStagingDdlSqlite[] = {
                    "ON CodiciCorvel (CodTestataVecchio)"),
 };
 
+// A text column as the host reads it: Null as "".
+QString textOf(const QVariant& value)
+{
+    return value.isNull() ? QString() : value.toString();
+}
+
 } // namespace
 
 Error HostCatalog::createStagingTable(Error* indexRefused)
@@ -71,25 +79,25 @@ Error HostCatalog::createStagingTable(Error* indexRefused)
 Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
 {
     rows.clear();
-    Rows result;
-    const QString sql = sqlite()
-                            ? QStringLiteral("SELECT rowid AS StagingRowId, IdProdMod, "
-                                             "CodTestataNuovo, CodTestataVecchio, Modificato "
-                                             "FROM CodiciCorvel ORDER BY CodTestataVecchio, rowid")
-                            : QStringLiteral("SELECT IdProdMod, CodTestataNuovo, "
-                                             "CodTestataVecchio, Modificato FROM CodiciCorvel "
-                                             "ORDER BY CodTestataVecchio");
-    if (Error e = c_.query(sql, {}, result); e.failed())
+    // The embedded engine's row identity comes first; SQL Server's table has none.
+    const bool embedded = sqlite();
+    const QString sql = embedded ? QStringLiteral("SELECT rowid, IdProdMod, CodTestataNuovo, "
+                                                  "CodTestataVecchio, Modificato FROM CodiciCorvel "
+                                                  "ORDER BY CodTestataVecchio, rowid")
+                                 : QStringLiteral("SELECT IdProdMod, CodTestataNuovo, "
+                                                  "CodTestataVecchio, Modificato FROM CodiciCorvel "
+                                                  "ORDER BY CodTestataVecchio");
+    const int first = embedded ? 1 : 0;
+    if (Error e = c_.forEach(sql, {},
+                             [&](const QSqlQuery& q) {
+                                 rows.push_back({embedded ? q.value(0) : QVariant(), q.value(first),
+                                                 textOf(q.value(first + 1)),
+                                                 textOf(q.value(first + 2)), q.value(first + 3)});
+                             });
+        e.failed()) {
+        rows.clear();
         return e;
-    rows.reserve(result.count());
-    const int rowId = result.column(QStringLiteral("StagingRowId")),
-              productId = result.column(QStringLiteral("IdProdMod")),
-              newCode = result.column(QStringLiteral("CodTestataNuovo")),
-              oldCode = result.column(QStringLiteral("CodTestataVecchio")),
-              applied = result.column(QStringLiteral("Modificato"));
-    for (; !result.eof(); result.moveNext())
-        rows.push_back({result.value(rowId), result.value(productId), result.text(newCode),
-                        result.text(oldCode), result.value(applied)});
+    }
     if (sqlite())
         return {};
     // Codes compared as SQL Server compares them, trailing blanks aside.
@@ -149,16 +157,25 @@ std::optional<QString> jsonRows(const std::vector<QVariantList>& rows)
             } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
                 json += QString::number(v.toLongLong());
             } else {
+                const QString text = v.toString();
                 json += QLatin1Char('"');
-                for (const QChar c : v.toString()) {
-                    if (c.unicode() == 0)
-                        return std::nullopt;
-                    if (c == u'"' || c == u'\\')
-                        json += QLatin1Char('\\');
-                    if (c.unicode() < 0x20)
-                        json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-                    else
-                        json += c;
+                // Codes and titles seldom hold a character to escape: most go in whole.
+                if (std::none_of(text.begin(), text.end(), [](QChar c) {
+                        return c.unicode() < 0x20 || c == u'"' || c == u'\\';
+                    })) {
+                    json += text;
+                } else {
+                    for (const QChar c : text) {
+                        if (c.unicode() == 0)
+                            return std::nullopt;
+                        if (c == u'"' || c == u'\\')
+                            json += QLatin1Char('\\');
+                        if (c.unicode() < 0x20)
+                            json +=
+                                QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+                        else
+                            json += c;
+                    }
                 }
                 json += QLatin1Char('"');
             }
@@ -290,34 +307,34 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
                              code.binds);
         e.failed())
         return e;
-    // The marked rows come back.
+    // SQLite counts the rows a statement changed, whatever the session.
     const Pairs mark = pairs(marks);
-    Rows marked;
-    if (Error e = c_.query(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, Modificato = 1 "
-                                          "FROM %1 AS j WHERE CodiciCorvel.rowid = j.a AND "
-                                          "CodiciCorvel.Modificato = 0 RETURNING "
-                                          "CodiciCorvel.IdProdMod")
-                               .arg(mark.from),
-                           mark.binds, marked);
+    int marked = 0;
+    if (Error e = c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, "
+                                            "Modificato = 1 FROM %1 AS j WHERE "
+                                            "CodiciCorvel.rowid = j.a AND "
+                                            "CodiciCorvel.Modificato = 0")
+                                 .arg(mark.from),
+                             mark.binds, &marked);
         e.failed())
         return e;
-    return std::size_t(marked.count()) == conversions.size() ? Error() : kRowTaken;
+    return std::size_t(marked) == conversions.size() ? Error() : kRowTaken;
 }
 
 Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>& products)
 {
     products.clear();
-    Rows rows;
-    if (Error e = c_.query(QStringLiteral("SELECT IDProd, CodiceTestata from Prodotti where "
-                                          "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
-                           {distributorId}, rows);
-        e.failed())
+    if (Error e = c_.forEach(QStringLiteral("SELECT IDProd, CodiceTestata from Prodotti where "
+                                            "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
+                             {distributorId},
+                             [&](const QSqlQuery& q) {
+                                 const QVariant code = q.value(1);
+                                 products.push_back({q.value(0), textOf(code), code.isNull()});
+                             });
+        e.failed()) {
+        products.clear();
         return e;
-    products.reserve(rows.count());
-    const int id = rows.column(QStringLiteral("IDProd")),
-              code = rows.column(QStringLiteral("CodiceTestata"));
-    for (; !rows.eof(); rows.moveNext())
-        products.push_back({rows.value(id), rows.text(code), rows.value(code).isNull()});
+    }
     return {};
 }
 
@@ -326,34 +343,21 @@ Error HostCatalog::applyConversion(const Product& product, const StagingRow& row
     return applyConversions({{&product, &row}});
 }
 
-Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
-{
-    productIds.clear();
-    Rows rows;
-    if (Error e =
-            c_.query(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod<>0"), {}, rows);
-        e.failed())
-        return e;
-    productIds.reserve(rows.count());
-    for (; !rows.eof(); rows.moveNext())
-        productIds.push_back(rows.value(QStringLiteral("IdProdMod")));
-    return {};
-}
-
-Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& products)
+Error HostCatalog::appliedProducts(std::vector<AppliedProduct>& products)
 {
     products.clear();
-    Rows rows;
     if (Error e =
-            c_.query(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
-                                    "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
-                     {}, rows);
-        e.failed())
+            c_.forEach(QStringLiteral("SELECT c.IdProdMod, p.IDProd, p.IDDL FROM CodiciCorvel "
+                                      "c LEFT JOIN Prodotti p ON p.IDProd = c.IdProdMod "
+                                      "WHERE c.IdProdMod<>0"),
+                       {},
+                       [&](const QSqlQuery& q) {
+                           products.push_back({q.value(0), !q.value(1).isNull(), q.value(2)});
+                       });
+        e.failed()) {
+        products.clear();
         return e;
-    products.reserve(rows.count());
-    for (; !rows.eof(); rows.moveNext())
-        products.push_back(
-            {rows.value(QStringLiteral("IDProd")), rows.value(QStringLiteral("IDDL"))});
+    }
     return {};
 }
 

@@ -17,10 +17,11 @@ struct Product
 };
 
 // A product an applied staging row names, with its distributor as read.
-struct ProductDistributor
+struct AppliedProduct
 {
-    QVariant id;            // IDProd
-    QVariant distributorId; // IDDL
+    QVariant id;            // IdProdMod
+    bool found = false;     // the product still exists
+    QVariant distributorId; // its IDDL
 };
 
 // A row of the staging table, as stored.
@@ -67,7 +68,7 @@ public:
         QString oldCode;
         QString title;
     };
-    // Inserts rows not yet applied, in one statement (at most kRowsPerStatement).
+    // Inserts rows not yet applied, in one statement (at most rowsPerStatement(engine)).
     Error insertStagingRows(const std::vector<NewStagingRow>& rows);
 
     // Products of the distributor with inforiv = 1, in CodiceTestata order.
@@ -81,17 +82,20 @@ public:
         const Product* product;
         const StagingRow* row;
     };
-    // Applies several conversions in a few statements (at most kRowsPerStatement); each row
+    // Applies several conversions in a few statements (at most rowsPerStatement(engine)); each row
     // is marked for exactly one product. Fails with RowNotFound unless every row was still free.
     Error applyConversions(const std::vector<Conversion>& conversions);
 
     // SQL Server takes at most 1,000 rows in a VALUES list and 2,100 values in a statement.
-    static constexpr std::size_t kRowsPerStatement = 500;
+    // The embedded engine takes a batch as one JSON text of any length: there a statement's
+    // rows are bounded by what one transaction should hold, as each commit costs a sync.
+    static std::size_t rowsPerStatement(Engine engine)
+    {
+        return engine == Engine::Sqlite ? 2000 : 500;
+    }
 
-    // IdProdMod of every applied staging row.
-    Error appliedProducts(std::vector<QVariant>& productIds);
-    // The products applied staging rows name, with the distributor each has now.
-    Error appliedProductDistributors(std::vector<ProductDistributor>& products);
+    // The product of every applied staging row, with the distributor it has now.
+    Error appliedProducts(std::vector<AppliedProduct>& products);
     // Moves every product an applied staging row names to the distributor, in one statement.
     Error assignDistributor(const QString& distributorId);
     // Moves one product; a product that no longer exists is passed over.

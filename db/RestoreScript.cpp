@@ -106,31 +106,32 @@ void RestoreScript::productCode(const Product& product)
 {
     // A Null among texts must stay a text on SQL Server, where a bare NULL would make the
     // column a number.
-    codes_.push_back({literal(product.id), !product.codeNull ? text(product.code)
-                                           : engine_ == Engine::Sqlite
-                                               ? QStringLiteral("NULL")
-                                               : QStringLiteral("CAST(NULL AS nvarchar(1))")});
+    addRow(codes_, {literal(product.id), !product.codeNull ? text(product.code)
+                                         : engine_ == Engine::Sqlite
+                                             ? QStringLiteral("NULL")
+                                             : QStringLiteral("CAST(NULL AS nvarchar(1))")});
 }
 
 void RestoreScript::productDistributor(const QVariant& productId, const QVariant& distributorId)
 {
-    distributors_.push_back({literal(productId), literal(distributorId)});
+    addRow(distributors_, {literal(productId), literal(distributorId)});
 }
 
 void RestoreScript::stagingMark(const StagingRow& row, const QVariant& productId)
 {
     // The row as the run found it to mark it: by its row identity on the embedded engine, on
     // SQL Server, whose table has no key, by its codes.
-    const QStringList found = engine_ == Engine::Sqlite
-                                  ? QStringList{literal(row.rowId)}
-                                  : QStringList{text(row.oldCode), text(row.newCode)};
-    marks_.push_back(found +
-                     QStringList{literal(productId), literal(row.productId), literal(row.applied)});
+    if (engine_ == Engine::Sqlite)
+        addRow(marks_, {literal(row.rowId), literal(productId), literal(row.productId),
+                        literal(row.applied)});
+    else
+        addRow(marks_, {text(row.oldCode), text(row.newCode), literal(productId),
+                        literal(row.productId), literal(row.applied)});
 }
 
 void RestoreScript::stagingInsert(const QString& newCode, const QString& oldCode)
 {
-    inserts_.push_back({text(oldCode), text(newCode)});
+    addRow(inserts_, {text(oldCode), text(newCode)});
 }
 
 QStringList RestoreScript::takeBlock()
@@ -139,7 +140,7 @@ QStringList RestoreScript::takeBlock()
     QStringList block;
     // Each statement sets the values read before the change on the rows it finds; the rows
     // of a transaction that never committed are found unchanged, or not at all.
-    if (!inserts_.empty())
+    if (inserts_.rows > 0)
         // The run stages each old code once, and only codes no row held before.
         block << with(QStringLiteral("o, n"), inserts_) +
                      (sqlite ? QStringLiteral("DELETE FROM CodiciCorvel WHERE (CodTestataVecchio, "
@@ -147,13 +148,13 @@ QStringList RestoreScript::takeBlock()
                              : QStringLiteral("DELETE c FROM CodiciCorvel c JOIN v ON "
                                               "c.CodTestataVecchio = v.o AND c.CodTestataNuovo = "
                                               "v.n;"));
-    if (!codes_.empty())
+    if (codes_.rows > 0)
         block << with(QStringLiteral("id, c"), codes_) +
                      (sqlite ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = v.c FROM v "
                                               "WHERE Prodotti.IDProd = v.id;")
                              : QStringLiteral("UPDATE p SET CodiceTestata = v.c FROM Prodotti p "
                                               "JOIN v ON p.IDProd = v.id;"));
-    if (!marks_.empty())
+    if (marks_.rows > 0)
         // Still marked to the product, or the mark never committed.
         block << (sqlite ? with(QStringLiteral("r, a, p, m"), marks_) +
                                QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.p, "
@@ -165,16 +166,13 @@ QStringList RestoreScript::takeBlock()
                                               "FROM CodiciCorvel c JOIN v ON c.CodTestataVecchio "
                                               "= v.o AND c.CodTestataNuovo = v.n AND c.IdProdMod "
                                               "= v.a AND c.Modificato = 1;"));
-    if (!distributors_.empty())
+    if (distributors_.rows > 0)
         block << with(QStringLiteral("id, d"), distributors_) +
                      (sqlite ? QStringLiteral("UPDATE Prodotti SET IDDL = v.d FROM v WHERE "
                                               "Prodotti.IDProd = v.id;")
                              : QStringLiteral("UPDATE p SET IDDL = v.d FROM Prodotti p JOIN v ON "
                                               "p.IDProd = v.id;"));
-    inserts_.clear();
-    codes_.clear();
-    marks_.clear();
-    distributors_.clear();
+    inserts_ = codes_ = marks_ = distributors_ = Values();
     if (block.isEmpty() || sqlite)
         return block;
     // After a failure nothing more runs; after a trailer that committed, a new transaction.
@@ -188,24 +186,33 @@ QStringList RestoreScript::takeBlock()
     return block;
 }
 
-QString RestoreScript::with(const QString& columns, const std::vector<QStringList>& rows) const
+void RestoreScript::addRow(Values& values, std::initializer_list<QString> row) const
 {
     // One row a line. SQL Server before 2008 has no VALUES lists; the embedded engine limits
     // UNION ALL to 500 terms.
     const bool sqlite = engine_ == Engine::Sqlite;
-    QString text = QStringLiteral("WITH v (%1) AS (%2\r\n")
-                       .arg(columns, sqlite ? QStringLiteral("VALUES") : QString());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const QString values = rows[i].join(QStringLiteral(", "));
-        if (sqlite)
-            text += QLatin1Char('(') + values +
-                    (i + 1 < rows.size() ? QStringLiteral("),") : QStringLiteral(")"));
-        else
-            text +=
-                (i == 0 ? QStringLiteral("SELECT ") : QStringLiteral("UNION ALL SELECT ")) + values;
-        text += QStringLiteral("\r\n");
+    QString& text = values.text;
+    if (sqlite)
+        text += values.rows == 0 ? QLatin1String("(") : QLatin1String(",\r\n(");
+    else
+        text += values.rows == 0 ? QLatin1String("SELECT ") : QLatin1String("UNION ALL SELECT ");
+    bool first = true;
+    for (const QString& value : row) {
+        if (!first)
+            text += QLatin1String(", ");
+        text += value;
+        first = false;
     }
-    return text + QStringLiteral(")\r\n");
+    text += sqlite ? QLatin1String(")") : QLatin1String("\r\n");
+    ++values.rows;
+}
+
+QString RestoreScript::with(const QString& columns, const Values& values) const
+{
+    const bool sqlite = engine_ == Engine::Sqlite;
+    return QStringLiteral("WITH v (%1) AS (%2\r\n")
+               .arg(columns, sqlite ? QStringLiteral("VALUES") : QString()) +
+           values.text + (sqlite ? QStringLiteral("\r\n)\r\n") : QStringLiteral(")\r\n"));
 }
 
 QString RestoreScript::literal(const QVariant& value) const

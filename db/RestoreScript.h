@@ -50,12 +50,19 @@ public:
 private:
     QString literal(const QVariant& value) const;
     QString text(const QString& value) const;
+    // The rows of a table of values, written as they come, one a line.
+    struct Values
+    {
+        QString text;
+        std::size_t rows = 0;
+    };
+    // Adds a row of literals, in the order of the columns its statement names.
+    void addRow(Values& values, std::initializer_list<QString> row) const;
     // "WITH v (columns) AS (rows)", to put before the statement that reads v.
-    QString with(const QString& columns, const std::vector<QStringList>& rows) const;
+    QString with(const QString& columns, const Values& values) const;
 
     Engine engine_;
-    // Each change's values as literals, in the order of the columns its statement names.
-    std::vector<QStringList> inserts_, codes_, marks_, distributors_;
+    Values inserts_, codes_, marks_, distributors_;
 };
 
 } // namespace db

@@ -37,13 +37,14 @@ QString Cp1252::decode(QByteArrayView bytes)
 
 QByteArray Cp1252::encode(QStringView text)
 {
-    QByteArray bytes;
-    bytes.reserve(text.size());
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char* out = bytes.data();
     for (qsizetype i = 0; i < text.size(); ++i) {
         // A character beyond the BMP is one '?', not one for each half of its pair.
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
             ++i;
-        bytes.append(text[i].isSurrogate() ? '?' : encodeOne(text[i].unicode()));
+        *out++ = text[i].isSurrogate() ? '?' : encodeOne(text[i].unicode());
     }
+    bytes.truncate(out - bytes.data());
     return bytes;
 }

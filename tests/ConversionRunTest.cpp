@@ -1,5 +1,6 @@
 #include "conversion/ConversionRun.h"
 #include "db/Database.h"
+#include "db/HostCatalog.h"
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/FaultyTextFiles.h"
@@ -760,7 +761,7 @@ void ConversionRunTest::engineFailureEndsTheRun_data()
     QTest::newRow("permission refused at the reassignment")
         << int(Stage::Reassign) << QByteArray("execute") << 0 << ErrorNumber::AccessDenied;
     QTest::newRow("distributors unreadable at the reassignment")
-        << int(Stage::Reassign) << QByteArray("query") << 2 << ErrorNumber::ConversionFailed;
+        << int(Stage::Reassign) << QByteArray("query") << 1 << ErrorNumber::ConversionFailed;
     QTest::newRow("unknown number reading the products")
         << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217887);
 }
@@ -1022,14 +1023,15 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     QFETCH(int, stage);
     QFETCH(QByteArray, operation);
     QFETCH(int, skip);
-    // Beyond 500 changes a stage, so that it commits more than once.
+    // More changes a stage than one transaction holds, so that it commits more than once.
     QList<ProductRow> products = standardProducts();
     products << ProductRow{6, QStringLiteral(" 0042\t"), QStringLiteral("L'Espresso \"oggi\""), 12}
              << ProductRow{7, QString(), QStringLiteral("Senza codice"), 12};
     QByteArray table = standardTable() + "900042\tl'espresso \"oggi\"\t42\t1\t\r\n";
-    for (int i = 0; i < 600; ++i) {
-        products.append({100 + i, QString::number(2000 + i), QStringLiteral("extra"), 12});
-        table += QByteArray::number(95000 + i) + "\textra\t" + QByteArray::number(2000 + i) +
+    const int extra = int(db::HostCatalog::rowsPerStatement(db::Engine::Sqlite)) + 100;
+    for (int i = 0; i < extra; ++i) {
+        products.append({100 + i, QString::number(20000 + i), QStringLiteral("extra"), 12});
+        table += QByteArray::number(950000 + i) + "\textra\t" + QByteArray::number(20000 + i) +
                  "\t1\t\r\n";
     }
     RunFixture f(products);

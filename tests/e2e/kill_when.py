@@ -2,11 +2,12 @@
 """Kills a process with SIGKILL as soon as a count in a catalogue, or a file's size,
 reaches a value.
 
-    kill_when.py DATABASE SQL AT PID TIMEOUT_SECONDS
-    kill_when.py --file PATH AT PID TIMEOUT_SECONDS
+    kill_when.py DATABASE SQL AT PID TIMEOUT_SECONDS [READY_FILE]
+    kill_when.py --file PATH AT PID TIMEOUT_SECONDS [READY_FILE]
 
-Polls in-process, so the kill follows the count within a few milliseconds. Exits 0 after
-the kill, 1 when the process ended first, 2 on time-out.
+Polls in-process, so the kill follows the count within a few milliseconds; READY_FILE, when
+given, is created once the first count is taken, so that the caller can start the work then.
+Exits 0 after the kill, 1 when the process ended first, 2 on time-out.
 """
 import os
 import signal
@@ -15,6 +16,7 @@ import sys
 import time
 
 source, what, at, pid, timeout = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
+ready = sys.argv[6] if len(sys.argv) > 6 else None
 connection = None
 
 
@@ -43,5 +45,8 @@ while time.monotonic() < deadline:
     if current() >= at:
         os.kill(pid, signal.SIGKILL)
         sys.exit(0)
+    if ready:
+        open(ready, "w").close()
+        ready = None
     time.sleep(0.002)
 sys.exit(2)
