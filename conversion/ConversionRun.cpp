@@ -523,16 +523,17 @@ ConversionRun::Stage ConversionRun::reassign()
     }
 
     db::HostCatalog catalog(connection_);
+    std::vector<QVariant> productIds;
+    caughtFromDatabase(catalog.appliedProducts(productIds));
+    view_.setProgressMaximum(static_cast<int>(productIds.size()));
+    view_.setProgressValue(0);
     // The products' distributors go to the restore file before any moves; without them no
     // product is moved, the run says why, and a later run moves them.
-    std::vector<db::AppliedProduct> products;
-    if (const Error e = catalog.appliedProducts(products); e.failed())
+    std::vector<db::ProductDistributor> before;
+    if (const Error e = catalog.appliedProductDistributors(before); e.failed())
         endWith(e, !trapKeepsOutOfTheLog(e.number));
-    view_.setProgressMaximum(static_cast<int>(products.size()));
-    view_.setProgressValue(0);
-    for (const db::AppliedProduct& product : products) {
-        if (product.found &&
-            (product.distributorId.isNull() || product.distributorId.toString() != distributor))
+    for (const db::ProductDistributor& product : before) {
+        if (product.distributorId.isNull() || product.distributorId.toString() != distributor)
             restore_->script().productDistributor(product.id, product.distributorId);
     }
     caughtFromDatabase(restore_->write());
@@ -553,11 +554,11 @@ ConversionRun::Stage ConversionRun::reassign()
                      }
                      return Error();
                  }});
-        for (const db::AppliedProduct& product : products)
-            caughtFromDatabase(writer.add(product.id));
+        for (const QVariant& id : productIds)
+            caughtFromDatabase(writer.add(id));
         caughtFromDatabase(writer.flush());
     }
-    view_.setProgressValue(static_cast<int>(products.size()));
+    view_.setProgressValue(static_cast<int>(productIds.size()));
     connection_.close();
     closeWith(QStringLiteral("Procedura Completata"));
     return Stage::Done;

@@ -1,6 +1,7 @@
 #include "db/HostCatalog.h"
 
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
@@ -343,16 +344,32 @@ Error HostCatalog::applyConversion(const Product& product, const StagingRow& row
     return applyConversions({{&product, &row}});
 }
 
-Error HostCatalog::appliedProducts(std::vector<AppliedProduct>& products)
+Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
+{
+    productIds.clear();
+    int column = -1;
+    if (Error e = c_.forEach(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod<>0"), {},
+                             [&](const QSqlQuery& q) {
+                                 if (column < 0)
+                                     column = q.record().indexOf(QStringLiteral("IdProdMod"));
+                                 productIds.push_back(q.value(column));
+                             });
+        e.failed()) {
+        productIds.clear();
+        return e;
+    }
+    return {};
+}
+
+Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& products)
 {
     products.clear();
     if (Error e =
-            c_.forEach(QStringLiteral("SELECT c.IdProdMod, p.IDProd, p.IDDL FROM CodiciCorvel "
-                                      "c LEFT JOIN Prodotti p ON p.IDProd = c.IdProdMod "
-                                      "WHERE c.IdProdMod<>0"),
+            c_.forEach(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
+                                      "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
                        {},
                        [&](const QSqlQuery& q) {
-                           products.push_back({q.value(0), !q.value(1).isNull(), q.value(2)});
+                           products.push_back({q.value(0), q.value(1)});
                        });
         e.failed()) {
         products.clear();

@@ -17,11 +17,10 @@ struct Product
 };
 
 // A product an applied staging row names, with its distributor as read.
-struct AppliedProduct
+struct ProductDistributor
 {
-    QVariant id;            // IdProdMod
-    bool found = false;     // the product still exists
-    QVariant distributorId; // its IDDL
+    QVariant id;            // IDProd
+    QVariant distributorId; // IDDL
 };
 
 // A row of the staging table, as stored.
@@ -94,8 +93,10 @@ public:
         return engine == Engine::Sqlite ? 2000 : 500;
     }
 
-    // The product of every applied staging row, with the distributor it has now.
-    Error appliedProducts(std::vector<AppliedProduct>& products);
+    // IdProdMod of every applied staging row.
+    Error appliedProducts(std::vector<QVariant>& productIds);
+    // The products applied staging rows name, with the distributor each has now.
+    Error appliedProductDistributors(std::vector<ProductDistributor>& products);
     // Moves every product an applied staging row names to the distributor, in one statement.
     Error assignDistributor(const QString& distributorId);
     // Moves one product; a product that no longer exists is passed over.

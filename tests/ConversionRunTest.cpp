@@ -761,7 +761,7 @@ void ConversionRunTest::engineFailureEndsTheRun_data()
     QTest::newRow("permission refused at the reassignment")
         << int(Stage::Reassign) << QByteArray("execute") << 0 << ErrorNumber::AccessDenied;
     QTest::newRow("distributors unreadable at the reassignment")
-        << int(Stage::Reassign) << QByteArray("query") << 1 << ErrorNumber::ConversionFailed;
+        << int(Stage::Reassign) << QByteArray("query") << 2 << ErrorNumber::ConversionFailed;
     QTest::newRow("unknown number reading the products")
         << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217887);
 }

@@ -484,10 +484,12 @@ def statements():
               "UPDATE CodiciCorvel SET IdProdMod=mssql_int(?1), Modificato=1 WHERE rowid = "
               "(SELECT rowid FROM CodiciCorvel WHERE CodTestataVecchio=?2 AND CodTestataNuovo=?3"
               " AND Modificato=0 LIMIT 1) RETURNING IdProdMod"))
-    teach(r"SELECT c\.IdProdMod, p\.IDProd, p\.IDDL FROM CodiciCorvel c LEFT JOIN Prodotti p "
-          r"ON p\.IDProd = c\.IdProdMod WHERE c\.IdProdMod<>0")(sqlite(
-              "SELECT c.IdProdMod, p.IDProd, p.IDDL FROM CodiciCorvel c LEFT JOIN Prodotti p "
-              "ON p.IDProd = c.IdProdMod WHERE c.IdProdMod<>0"))
+    teach(r"SELECT \* from CodiciCorvel where IdProdMod<>0")(sqlite(
+        "SELECT * FROM CodiciCorvel WHERE IdProdMod<>0"))
+    teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
+          r"CodiciCorvel WHERE IdProdMod<>0\)")(sqlite(
+              "SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN (SELECT IdProdMod FROM "
+              "CodiciCorvel WHERE IdProdMod<>0)"))
     teach(r"UPDATE Prodotti SET IDDL=@P1 WHERE IDProd IN \(SELECT IdProdMod FROM CodiciCorvel "
           r"WHERE IdProdMod<>0\)")(sqlite(
               "UPDATE Prodotti SET IDDL=mssql_int(?1) WHERE IDProd IN (SELECT IdProdMod FROM "
