@@ -263,6 +263,7 @@ private slots:
 
     void stagingTableCreationKeepsRows();
     void stagingRowsAreReadAsStored();
+    void fullBatchWithNulGoesInWhole();
     void productIdForCode_data();
     void productIdForCode();
     void distributorId_data();
@@ -390,6 +391,28 @@ void HostCatalogTest::stagingRowsAreReadAsStored()
         }
     }
     QCOMPARE(applied, 1);
+}
+
+void HostCatalogTest::fullBatchWithNulGoesInWhole()
+{
+    // A NUL in one title keeps the batch out of JSON: it goes as one VALUES list of a whole
+    // transaction's rows, three values each, which must fit the engine's limits.
+    Connection c;
+    QVERIFY(open(c));
+    HostCatalog host(c);
+    QVERIFY(!host.createStagingTable().failed());
+    std::vector<HostCatalog::NewStagingRow> batch;
+    const std::size_t size = HostCatalog::rowsPerStatement(c.engine());
+    for (std::size_t i = 0; i < size; ++i)
+        batch.push_back({QString::number(900000000 + i), QString::number(100000000 + i),
+                         i == 7 ? QStringLiteral("GIOR") + QChar(0) + QStringLiteral("NALE")
+                                : QStringLiteral("Titolo")});
+    const Error e = host.insertStagingRows(batch);
+    QVERIFY2(!e.failed(), qPrintable(e.description));
+    std::vector<db::StagingRow> rows;
+    QVERIFY(!host.stagingRows(rows).failed());
+    QCOMPARE(rows.size(), size);
+    QCOMPARE(rows.back().oldCode.trimmed(), QString::number(100000000 + size - 1));
 }
 
 void HostCatalogTest::productIdForCode_data()
