@@ -138,6 +138,19 @@ QString valuesList(const QString& row, std::size_t rows)
     return list;
 }
 
+// "SELECT ? AS a,? AS b UNION ALL SELECT ?,?": rows of values as a table, the first row
+// naming the columns. SQL Server takes a VALUES list of several rows only from 2008 on; a
+// SQL Server 2005 refuses it as a whole, and would refuse each row again as it is retried.
+QString selectRows(const QString& first, const QString& row, std::size_t rows)
+{
+    QString list = QStringLiteral("SELECT ") + first;
+    const QString next = QStringLiteral(" UNION ALL SELECT ") + row;
+    list.reserve(qsizetype(list.size() + rows * next.size()));
+    for (std::size_t i = 1; i < rows; ++i)
+        list += next;
+    return list;
+}
+
 // The embedded engine takes a batch's values as one JSON array of rows, read back by
 // json_each: one bound value where Qt's driver would spend more on binding each than SQLite
 // spends on the whole statement. SQLite's JSON ends a text at a NUL character, so a batch
@@ -210,9 +223,14 @@ Error HostCatalog::insertStagingRows(const std::vector<NewStagingRow>& rows)
     binds.reserve(qsizetype(rows.size() * 3));
     for (const NewStagingRow& row : rows)
         binds << row.newCode << row.oldCode << row.title;
-    return c_.execute(QStringLiteral("INSERT INTO CodiciCorvel VALUES ") +
-                          valuesList(QStringLiteral("(0,?,?,?,0)"), rows.size()),
-                      binds);
+    // SQLite limits a compound SELECT to 500 terms, fewer than its batch.
+    const QString row = QStringLiteral("0,?,?,?,0");
+    return c_.execute(
+        QStringLiteral("INSERT INTO CodiciCorvel ") +
+            (sqlite() ? QStringLiteral("VALUES ") +
+                            valuesList(QLatin1Char('(') + row + QLatin1Char(')'), rows.size())
+                      : selectRows(row, row, rows.size())),
+        binds);
 }
 
 Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
@@ -221,14 +239,15 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
         return {};
     if (sqlite())
         return applyConversionsEmbedded(conversions);
-    // SQL Server: the values bound one by one, in a VALUES list.
+    // SQL Server: the values bound one by one, in a table of rows.
     QVariantList codes;
     codes.reserve(qsizetype(conversions.size() * 2));
     for (const Conversion& c : conversions)
         codes << c.product->id << c.row->newCode;
     if (Error e = c_.execute(QStringLiteral("UPDATE p SET CodiceTestata = v.code FROM Prodotti AS "
-                                            "p JOIN (VALUES %1) AS v(id, code) ON p.IDProd = v.id")
-                                 .arg(valuesList(QStringLiteral("(?,?)"), conversions.size())),
+                                            "p JOIN (%1) AS v ON p.IDProd = v.id")
+                                 .arg(selectRows(QStringLiteral("? AS id,? AS code"),
+                                                 QStringLiteral("?,?"), conversions.size())),
                              codes);
         e.failed())
         return e;
@@ -244,14 +263,15 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
     }
     if (set > 0) {
         Rows marked;
-        if (Error e = c_.query(QStringLiteral("UPDATE s SET IdProdMod = v.prod, Modificato = 1 "
-                                              "OUTPUT inserted.IdProdMod FROM CodiciCorvel AS s "
-                                              "JOIN (VALUES %1) AS v(oldCode, newCode, prod) ON "
-                                              "s.CodTestataVecchio = v.oldCode AND "
-                                              "s.CodTestataNuovo = v.newCode WHERE "
-                                              "s.Modificato = 0")
-                                   .arg(valuesList(QStringLiteral("(?,?,?)"), set)),
-                               marks, marked);
+        if (Error e =
+                c_.query(QStringLiteral("UPDATE s SET IdProdMod = v.prod, Modificato = 1 "
+                                        "OUTPUT inserted.IdProdMod FROM CodiciCorvel AS s "
+                                        "JOIN (%1) AS v ON s.CodTestataVecchio = "
+                                        "v.oldCode AND s.CodTestataNuovo = v.newCode "
+                                        "WHERE s.Modificato = 0")
+                             .arg(selectRows(QStringLiteral("? AS oldCode,? AS newCode,? AS prod"),
+                                             QStringLiteral("?,?,?"), set)),
+                         marks, marked);
             e.failed())
             return e;
         if (std::size_t(marked.count()) != set)

@@ -449,29 +449,34 @@ def statements():
           r"ORDER BY CodTestataVecchio")(sqlite(
               "SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, Modificato FROM CodiciCorvel "
               "ORDER BY CodTestataVecchio"))
-    # The batches: several rows in one VALUES list, each value a parameter.
-    def params(text):
-        return re.sub(r"@P(\d+)", r"?\1", text)
+    # The batches: several rows of parameters joined by UNION ALL, as SQL Server 2005 takes
+    # them; a VALUES list of several rows (SQL Server 2008) is not taught. SQLite gets a
+    # VALUES list, which has no limit of 500 terms.
+    def rows(text, width, shape):
+        numbers = re.findall(r"@P(\d+)", text)
+        return ",".join(shape % tuple("?" + n for n in numbers[i:i + width])
+                        for i in range(0, len(numbers), width))
 
-    teach(r"INSERT INTO CodiciCorvel VALUES ((?:\(0,@P\d+,@P\d+,@P\d+,0\),?)+)")(
-        lambda s, m, v: s.sqlite("INSERT INTO CodiciCorvel VALUES " + params(m.group(1)), v))
-    teach(r"UPDATE p SET CodiceTestata = v\.code FROM Prodotti AS p JOIN \(VALUES "
-          r"((?:\(@P\d+,@P\d+\),?)+)\) AS v\(id, code\) ON p\.IDProd = v\.id")(
+    teach(r"INSERT INTO CodiciCorvel (SELECT 0,@P\d+,@P\d+,@P\d+,0"
+          r"(?: UNION ALL SELECT 0,@P\d+,@P\d+,@P\d+,0)*)")(
+        lambda s, m, v: s.sqlite("INSERT INTO CodiciCorvel VALUES "
+                                 + rows(m.group(1), 3, "(0,%s,%s,%s,0)"), v))
+    teach(r"UPDATE p SET CodiceTestata = v\.code FROM Prodotti AS p JOIN \((SELECT @P\d+ AS "
+          r"id,@P\d+ AS code(?: UNION ALL SELECT @P\d+,@P\d+)*)\) AS v ON p\.IDProd = v\.id")(
         lambda s, m, v: s.sqlite("UPDATE Prodotti SET CodiceTestata = v.column2 FROM (VALUES %s) "
                                  "AS v WHERE Prodotti.IDProd = mssql_int(v.column1)"
-                                 % params(m.group(1)), v))
+                                 % rows(m.group(1), 2, "(%s,%s)"), v))
     # SQL Server picks one of several matching source rows; SQLite does too.
     teach(r"UPDATE s SET IdProdMod = v\.prod, Modificato = 1 OUTPUT inserted\.IdProdMod FROM "
-          r"CodiciCorvel AS s JOIN \(VALUES ((?:\(@P\d+,@P\d+,@P\d+\),?)+)\) AS v\(oldCode, "
-          r"newCode, prod\) ON s\.CodTestataVecchio = v\.oldCode AND s\.CodTestataNuovo = "
-          r"v\.newCode WHERE "
-          r"s\.Modificato = 0")(
+          r"CodiciCorvel AS s JOIN \((SELECT @P\d+ AS oldCode,@P\d+ AS newCode,@P\d+ AS prod"
+          r"(?: UNION ALL SELECT @P\d+,@P\d+,@P\d+)*)\) AS v ON s\.CodTestataVecchio = "
+          r"v\.oldCode AND s\.CodTestataNuovo = v\.newCode WHERE s\.Modificato = 0")(
         lambda s, m, v: s.sqlite("UPDATE CodiciCorvel SET IdProdMod = mssql_int(v.column3), "
                                  "Modificato = 1 FROM (VALUES %s) AS v WHERE "
                                  "CodiciCorvel.CodTestataVecchio = v.column1 AND "
                                  "CodiciCorvel.CodTestataNuovo = v.column2 AND "
                                  "CodiciCorvel.Modificato = 0 RETURNING CodiciCorvel.IdProdMod"
-                                 % params(m.group(1)), v))
+                                 % rows(m.group(1), 3, "(%s,%s,%s)"), v))
     teach(r"SELECT IDProd, CodiceTestata from Prodotti where inforiv=1 and IDDL= @P1 ORDER BY "
           r"CodiceTestata, IDProd")(sqlite(
               "SELECT IDProd, CodiceTestata FROM Prodotti WHERE inforiv=1 AND IDDL=mssql_int(?1) "
