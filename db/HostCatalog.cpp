@@ -47,6 +47,9 @@ const QString kStagingDdlSqlite[] = {
                    "ON CodiciCorvel (CodTestataVecchio)"),
 };
 
+// Titolo nchar(50).
+constexpr qsizetype kTitleWidth = 50;
+
 // A text column as the host reads it: Null as "".
 QString textOf(const QVariant& value)
 {
@@ -219,10 +222,16 @@ Error HostCatalog::insertStagingRows(const std::vector<NewStagingRow>& rows)
                                              "value ->> 1, value ->> 2, 0 FROM json_each(?)"),
                               {*json});
     }
+    // The driver declares each text by its length, and SQL Server compiles a statement again
+    // for every new declaration. It pads an nchar column anyway: a title bound at the
+    // column's width stores the same, and every full batch is declared alike.
+    const auto title = [this](const QString& t) {
+        return sqlite() || t.isNull() ? t : t.leftJustified(kTitleWidth);
+    };
     QVariantList binds;
     binds.reserve(qsizetype(rows.size() * 3));
     for (const NewStagingRow& row : rows)
-        binds << row.newCode << row.oldCode << row.title;
+        binds << row.newCode << row.oldCode << title(row.title);
     // SQLite limits a compound SELECT to 500 terms, fewer than its batch.
     const QString row = QStringLiteral("0,?,?,?,0");
     return c_.execute(
