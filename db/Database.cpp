@@ -77,24 +77,15 @@ void setLockTimeoutMs(int ms)
 
 QVariant Rows::value(const QString& field) const
 {
-    return value(record_.indexOf(field));
+    const int index = record_.indexOf(field);
+    if (index < 0 || eof())
+        return {};
+    return rows_[pos_][index];
 }
 
 QString Rows::text(const QString& field) const
 {
-    return text(record_.indexOf(field));
-}
-
-QVariant Rows::value(int column) const
-{
-    if (column < 0 || eof())
-        return {};
-    return rows_[pos_][column];
-}
-
-QString Rows::text(int column) const
-{
-    const QVariant v = value(column);
+    const QVariant v = value(field);
     return v.isNull() ? QString() : v.toString();
 }
 

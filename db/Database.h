@@ -59,10 +59,6 @@ public:
     QVariant value(const QString& field) const;
     // The field joined to an empty string: Null reads as "".
     QString text(const QString& field) const;
-    // The same by column number, from column(): for reading many rows.
-    int column(const QString& field) const { return record_.indexOf(field); }
-    QVariant value(int column) const;
-    QString text(int column) const;
 
 private:
     friend class Connection;

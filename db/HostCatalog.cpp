@@ -102,7 +102,7 @@ Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
         rows.clear();
         return e;
     }
-    if (sqlite())
+    if (embedded)
         return {};
     // Codes compared as SQL Server compares them, trailing blanks aside.
     std::unordered_map<QString, std::vector<std::size_t>> byCodes;

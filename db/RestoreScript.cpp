@@ -140,38 +140,35 @@ QStringList RestoreScript::takeBlock()
     QStringList block;
     // Each statement sets the values read before the change on the rows it finds; the rows
     // of a transaction that never committed are found unchanged, or not at all.
-    if (inserts_.rows > 0)
-        // The run stages each old code once, and only codes no row held before.
-        block << with(QStringLiteral("o, n"), inserts_) +
-                     (sqlite ? QStringLiteral("DELETE FROM CodiciCorvel WHERE (CodTestataVecchio, "
-                                              "CodTestataNuovo) IN (SELECT o, n FROM v);")
-                             : QStringLiteral("DELETE c FROM CodiciCorvel c JOIN v ON "
-                                              "c.CodTestataVecchio = v.o AND c.CodTestataNuovo = "
-                                              "v.n;"));
-    if (codes_.rows > 0)
-        block << with(QStringLiteral("id, c"), codes_) +
-                     (sqlite ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = v.c FROM v "
-                                              "WHERE Prodotti.IDProd = v.id;")
-                             : QStringLiteral("UPDATE p SET CodiceTestata = v.c FROM Prodotti p "
-                                              "JOIN v ON p.IDProd = v.id;"));
-    if (marks_.rows > 0)
-        // Still marked to the product, or the mark never committed.
-        block << (sqlite ? with(QStringLiteral("r, a, p, m"), marks_) +
-                               QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.p, "
-                                              "Modificato = v.m FROM v WHERE CodiciCorvel.rowid = "
-                                              "v.r AND CodiciCorvel.IdProdMod = v.a AND "
-                                              "CodiciCorvel.Modificato = 1;")
-                         : with(QStringLiteral("o, n, a, p, m"), marks_) +
-                               QStringLiteral("UPDATE c SET IdProdMod = v.p, Modificato = v.m "
-                                              "FROM CodiciCorvel c JOIN v ON c.CodTestataVecchio "
-                                              "= v.o AND c.CodTestataNuovo = v.n AND c.IdProdMod "
-                                              "= v.a AND c.Modificato = 1;"));
-    if (distributors_.rows > 0)
-        block << with(QStringLiteral("id, d"), distributors_) +
-                     (sqlite ? QStringLiteral("UPDATE Prodotti SET IDDL = v.d FROM v WHERE "
-                                              "Prodotti.IDProd = v.id;")
-                             : QStringLiteral("UPDATE p SET IDDL = v.d FROM Prodotti p JOIN v ON "
-                                              "p.IDProd = v.id;"));
+    const auto add = [&](const Values& values, const QString& columns, const QString& statement) {
+        if (values.rows > 0)
+            block << with(columns, values) + statement;
+    };
+    // The run stages each old code once, and only codes no row held before.
+    add(inserts_, QStringLiteral("o, n"),
+        sqlite ? QStringLiteral("DELETE FROM CodiciCorvel WHERE (CodTestataVecchio, "
+                                "CodTestataNuovo) IN (SELECT o, n FROM v);")
+               : QStringLiteral("DELETE c FROM CodiciCorvel c JOIN v ON c.CodTestataVecchio = "
+                                "v.o AND c.CodTestataNuovo = v.n;"));
+    add(codes_, QStringLiteral("id, c"),
+        sqlite ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = v.c FROM v WHERE "
+                                "Prodotti.IDProd = v.id;")
+               : QStringLiteral("UPDATE p SET CodiceTestata = v.c FROM Prodotti p JOIN v ON "
+                                "p.IDProd = v.id;"));
+    // Still marked to the product, or the mark never committed.
+    add(marks_, sqlite ? QStringLiteral("r, a, p, m") : QStringLiteral("o, n, a, p, m"),
+        sqlite ? QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.p, Modificato = v.m FROM "
+                                "v WHERE CodiciCorvel.rowid = v.r AND CodiciCorvel.IdProdMod = "
+                                "v.a AND CodiciCorvel.Modificato = 1;")
+               : QStringLiteral("UPDATE c SET IdProdMod = v.p, Modificato = v.m FROM "
+                                "CodiciCorvel c JOIN v ON c.CodTestataVecchio = v.o AND "
+                                "c.CodTestataNuovo = v.n AND c.IdProdMod = v.a AND "
+                                "c.Modificato = 1;"));
+    add(distributors_, QStringLiteral("id, d"),
+        sqlite ? QStringLiteral("UPDATE Prodotti SET IDDL = v.d FROM v WHERE Prodotti.IDProd = "
+                                "v.id;")
+               : QStringLiteral("UPDATE p SET IDDL = v.d FROM Prodotti p JOIN v ON p.IDProd = "
+                                "v.id;"));
     inserts_ = codes_ = marks_ = distributors_ = Values();
     if (block.isEmpty() || sqlite)
         return block;

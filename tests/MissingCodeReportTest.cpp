@@ -149,12 +149,17 @@ Quadratic quadratic(const QStringList& codes, const std::optional<QByteArray>& t
     return q;
 }
 
-// Steps ten milliseconds every time it is read.
+// Steps ten milliseconds every time it is read; set back by backMs after the first read.
 class SteppingClock final : public Clock
 {
 public:
-    QDateTime now() const override { return start.addMSecs(10 * ++reads); }
+    QDateTime now() const override
+    {
+        ++reads;
+        return start.addMSecs(10 * reads - (reads > 1 ? backMs : 0));
+    }
     QDateTime start = QDateTime(QDate(2012, 12, 10), QTime(10, 0, 0));
+    qint64 backMs = 0;
     mutable qint64 reads = 0;
 };
 
@@ -214,6 +219,7 @@ private slots:
     void companionToolCommandLine();
     void companionToolThatCannotStart();
     void reportCompleteWhenToolStarts();
+    void pumpsNeitherNeverNorPerLine_data();
     void pumpsNeitherNeverNorPerLine();
 };
 
@@ -551,8 +557,16 @@ void MissingCodeReportTest::reportCompleteWhenToolStarts()
     QCOMPARE(shell.seen, reportLine("7", "Titolo 1") + reportLine("9", "Titolo 3"));
 }
 
+void MissingCodeReportTest::pumpsNeitherNeverNorPerLine_data()
+{
+    QTest::addColumn<qint64>("backMs");
+    QTest::newRow("steady clock") << qint64(0);
+    QTest::newRow("clock set back an hour") << qint64(3600000);
+}
+
 void MissingCodeReportTest::pumpsNeitherNeverNorPerLine()
 {
+    QFETCH(qint64, backMs);
     QStringList codes;
     for (int i = 0; i < 2000; ++i)
         codes.append(QString::number(i));
@@ -562,6 +576,7 @@ void MissingCodeReportTest::pumpsNeitherNeverNorPerLine()
         lines.append(line(QByteArray::number(i)));
     s.writeTable(table(lines));
     SteppingClock clock;
+    clock.backMs = backMs;
     const Platform platform{
         s.tp.platform.programFolder, clock, s.tp.dialogs, s.tp.files, s.tp.downloader, s.tp.shell};
     QVERIFY(!s.run(platform).failed());

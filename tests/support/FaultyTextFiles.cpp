@@ -79,6 +79,20 @@ private:
     QString path_;
 };
 
+// Counts the opening, opens the inner writer through open and hands out its faulty wrapper.
+template <typename Open>
+Error faultyWriter(const std::shared_ptr<FaultyTextFiles::State>& state, const char* name,
+                   const QString& path, std::unique_ptr<TextWriter>& writer, Open open)
+{
+    if (Error e = state->next(name, path); e.failed())
+        return e;
+    std::unique_ptr<TextWriter> inner;
+    if (Error e = open(inner); e.failed())
+        return e;
+    writer = std::make_unique<FaultyWriter>(std::move(inner), state, path);
+    return {};
+}
+
 } // namespace
 
 Error FaultyTextFiles::State::next(const char* name, const QString& path)
@@ -128,22 +142,14 @@ Error FaultyTextFiles::openRead(const QString& path, std::unique_ptr<TextReader>
 Error FaultyTextFiles::openWrite(const QString& path, bool append,
                                  std::unique_ptr<TextWriter>& writer)
 {
-    if (Error e = state_->next("openWrite", path); e.failed())
-        return e;
-    std::unique_ptr<TextWriter> inner;
-    if (Error e = inner_.openWrite(path, append, inner); e.failed())
-        return e;
-    writer = std::make_unique<FaultyWriter>(std::move(inner), state_, path);
-    return {};
+    return faultyWriter(state_, "openWrite", path, writer, [&](std::unique_ptr<TextWriter>& inner) {
+        return inner_.openWrite(path, append, inner);
+    });
 }
 
 Error FaultyTextFiles::createNew(const QString& path, std::unique_ptr<TextWriter>& writer)
 {
-    if (Error e = state_->next("createNew", path); e.failed())
-        return e;
-    std::unique_ptr<TextWriter> inner;
-    if (Error e = inner_.createNew(path, inner); e.failed())
-        return e;
-    writer = std::make_unique<FaultyWriter>(std::move(inner), state_, path);
-    return {};
+    return faultyWriter(state_, "createNew", path, writer, [&](std::unique_ptr<TextWriter>& inner) {
+        return inner_.createNew(path, inner);
+    });
 }
