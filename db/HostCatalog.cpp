@@ -92,13 +92,12 @@ Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
                                                   "CodTestataVecchio, Modificato FROM CodiciCorvel "
                                                   "ORDER BY CodTestataVecchio");
     const int first = embedded ? 1 : 0;
-    if (Error e = c_.forEach(sql, {},
-                             [&](const QSqlQuery& q) {
-                                 rows.push_back({embedded ? q.value(0) : QVariant(), q.value(first),
-                                                 textOf(q.value(first + 1)),
-                                                 textOf(q.value(first + 2)), q.value(first + 3)});
-                             });
-        e.failed()) {
+    const Error e = c_.forEach(sql, {}, [&](const QSqlQuery& q) {
+        rows.push_back({embedded ? q.value(0) : QVariant(), q.value(first),
+                        textOf(q.value(first + 1)), textOf(q.value(first + 2)),
+                        q.value(first + 3)});
+    });
+    if (e.failed()) {
         rows.clear();
         return e;
     }
@@ -354,18 +353,16 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
 Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>& products)
 {
     products.clear();
-    if (Error e = c_.forEach(QStringLiteral("SELECT IDProd, CodiceTestata from Prodotti where "
-                                            "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
-                             {distributorId},
-                             [&](const QSqlQuery& q) {
-                                 const QVariant code = q.value(1);
-                                 products.push_back({q.value(0), textOf(code), code.isNull()});
-                             });
-        e.failed()) {
+    const Error e =
+        c_.forEach(QStringLiteral("SELECT IDProd, CodiceTestata from Prodotti where "
+                                  "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
+                   {distributorId}, [&](const QSqlQuery& q) {
+                       const QVariant code = q.value(1);
+                       products.push_back({q.value(0), textOf(code), code.isNull()});
+                   });
+    if (e.failed())
         products.clear();
-        return e;
-    }
-    return {};
+    return e;
 }
 
 Error HostCatalog::applyConversion(const Product& product, const StagingRow& row)
@@ -377,34 +374,29 @@ Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
 {
     productIds.clear();
     int column = -1;
-    if (Error e = c_.forEach(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod<>0"), {},
-                             [&](const QSqlQuery& q) {
-                                 if (column < 0)
-                                     column = q.record().indexOf(QStringLiteral("IdProdMod"));
-                                 productIds.push_back(q.value(column));
-                             });
-        e.failed()) {
+    const Error e = c_.forEach(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod<>0"), {},
+                               [&](const QSqlQuery& q) {
+                                   if (column < 0)
+                                       column = q.record().indexOf(QStringLiteral("IdProdMod"));
+                                   productIds.push_back(q.value(column));
+                               });
+    if (e.failed())
         productIds.clear();
-        return e;
-    }
-    return {};
+    return e;
 }
 
 Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& products)
 {
     products.clear();
-    if (Error e =
-            c_.forEach(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
-                                      "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
-                       {},
-                       [&](const QSqlQuery& q) {
-                           products.push_back({q.value(0), q.value(1)});
-                       });
-        e.failed()) {
+    const Error e =
+        c_.forEach(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
+                                  "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
+                   {}, [&](const QSqlQuery& q) {
+                       products.push_back({q.value(0), q.value(1)});
+                   });
+    if (e.failed())
         products.clear();
-        return e;
-    }
-    return {};
+    return e;
 }
 
 Error HostCatalog::assignDistributor(const QString& distributorId)

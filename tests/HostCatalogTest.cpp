@@ -827,8 +827,6 @@ void HostCatalogTest::heldLockEndsTheWait()
     QCOMPARE(productCode(7), QStringLiteral("000000678"));
 }
 
-// Both backends, or only the one named first ("sqlite" or "sqlserver"): each run writes its
-// own -o file, which the second run would otherwise overwrite.
 void HostCatalogTest::conversionLockIsTheSessions()
 {
     // Held while its connection lives, refused to another meanwhile, free once it closes.
@@ -844,6 +842,8 @@ void HostCatalogTest::conversionLockIsTheSessions()
     QTRY_VERIFY_WITH_TIMEOUT(!second.lockConversion(granted, holder).failed() && granted, 10000);
 }
 
+// Both backends, or only the one named first ("sqlite" or "sqlserver"): each run writes its
+// own -o file, which the second run would otherwise overwrite.
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
