@@ -165,9 +165,10 @@ public:
     bool folderExists(const QString& path) override { return inner_.folderExists(path); }
     Error createFolder(const QString& path) override { return inner_.createFolder(path); }
     Error removeFile(const QString& path) override { return inner_.removeFile(path); }
-    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override
+    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader,
+                   Decoding decoding = Decoding::CodePage) override
     {
-        return inner_.openRead(path, reader);
+        return inner_.openRead(path, reader, decoding);
     }
     Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override
     {

@@ -59,9 +59,21 @@ bool isBlankLine(const QString& line)
     return trimBlanks(line).isEmpty();
 }
 
-double readNumber(const QString& text)
+namespace {
+
+// What readNumber reads: the value, whether it met a digit, and whether it stopped at a
+// character that cannot continue a number rather than at the column's end.
+struct Reading
+{
+    double value = 0;
+    bool digits = false;
+    bool stoppedEarly = false;
+};
+
+Reading read(const QString& text)
 {
     // Keep only what can form a number, skipping the characters the host ignores.
+    Reading result;
     QByteArray number;
     number.reserve(text.size());
     bool digits = false, point = false, exponent = false, exponentDigits = false;
@@ -82,21 +94,41 @@ double readNumber(const QString& text)
             number.append('E');
             exponent = true;
         } else {
+            result.stoppedEarly = true;
             break;
         }
     }
+    result.digits = digits;
     if (!digits)
-        return 0;
+        return result;
     if (exponent && !exponentDigits) {
         while (!number.isEmpty() &&
                (number.endsWith('E') || number.endsWith('+') || number.endsWith('-')))
             number.chop(1);
     }
-    if (const std::optional<double> plain = plainInteger(number))
-        return *plain;
+    if (const std::optional<double> plain = plainInteger(number)) {
+        result.value = *plain;
+        return result;
+    }
     bool ok = false;
     const double value = number.toDouble(&ok);
-    return ok && std::isfinite(value) ? value : 0;
+    result.value = ok && std::isfinite(value) ? value : 0;
+    return result;
+}
+
+} // namespace
+
+double readNumber(const QString& text)
+{
+    return read(text).value;
+}
+
+std::optional<double> readCode(const QString& text)
+{
+    const Reading r = read(text);
+    if (!r.digits || r.stoppedEarly || !isWholeCode(r.value))
+        return std::nullopt;
+    return r.value;
 }
 
 bool isWholeCode(double number)
@@ -171,13 +203,18 @@ Line parseLine(const QString& line)
         columns[i] = rest.left(tab);
         rest = rest.mid(tab + 1);
     }
-    result.newCode = readNumber(columns[0].toString());
     result.title = trimBlanks(columns[1].toString());
-    result.oldCode = readNumber(columns[2].toString());
-    if (!isWholeCode(result.newCode) || !isWholeCode(result.oldCode))
+    const std::optional<double> newCode = readCode(columns[0].toString());
+    const std::optional<double> oldCode = readCode(columns[2].toString());
+    result.newCode = newCode.value_or(0);
+    result.oldCode = oldCode.value_or(0);
+    if (!newCode || !oldCode) {
         result.shape = Line::Shape::BadCode;
-    else
+        result.badColumn = newCode ? 3 : 1;
+        result.badText = (newCode ? columns[2] : columns[0]).toString();
+    } else {
         result.shape = rest.contains(kTab) ? Line::Shape::Complete : Line::Shape::NoColumnFour;
+    }
     return result;
 }
 
@@ -185,6 +222,14 @@ Error missingTabError()
 {
     return {ErrorNumber::InvalidArgument,
             QStringLiteral("Chiamata di routine o argomento non validi")};
+}
+
+Error badCodeError(const Line& line)
+{
+    return {ErrorNumber::TypeMismatch,
+            QStringLiteral("Tipo non corrispondente: il codice %1 \"%2\" non e' un numero")
+                .arg(line.badColumn == 1 ? QStringLiteral("nuovo") : QStringLiteral("vecchio"),
+                     line.badText)};
 }
 
 QString stagedTitle(const QString& title)

@@ -21,6 +21,11 @@ bool isBlankLine(const QString& line);
 // up to the first character that cannot continue the number; no leading digits reads as 0.
 double readNumber(const QString& text);
 
+// A code column read as readNumber reads it, when it holds a whole number from 0 to
+// kLargestCode and nothing else; a column without digits, or with text after its number,
+// is no code. Read as 0, such a column would give a product the code 000000000.
+std::optional<double> readCode(const QString& text);
+
 // The number's decimal text: digits (and a sign) for whole numbers, scientific otherwise.
 QString decimalText(double number);
 
@@ -47,9 +52,11 @@ struct Line
         Complete,     // four TABs or more
         NoColumnFour, // exactly three TABs: columns 1 to 3 are there, column 4's cut fails
         TooShort,     // fewer than three TABs: the old code is missing
-        BadCode,      // a code column is not a whole number (see isWholeCode)
+        BadCode,      // a code column is no code (see readCode)
     };
     Shape shape = Shape::TooShort;
+    int badColumn = 0; // BadCode: 1 for the new code, 3 for the old one
+    QString badText;   // BadCode: that column as written
     double newCode = 0;
     QString title; // column 2, blanks trimmed
     double oldCode = 0;
@@ -62,9 +69,10 @@ struct Line
 // Cuts a data line into its columns.
 Line parseLine(const QString& line);
 
-// What the host reports when a column's ending TAB is missing; a line whose code cannot be
-// staged is reported the same way.
+// What the host reports when a column's ending TAB is missing.
 Error missingTabError();
+// Why a BadCode line is refused, naming the column and quoting it.
+Error badCodeError(const Line& line);
 
 // The title as it is staged: upper case letter by letter, so that it keeps its length,
 // blanks trimmed.

@@ -16,7 +16,10 @@
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QHash>
+#include <QMap>
 #include <QSet>
 #include <algorithm>
 #include <optional>
@@ -69,13 +72,54 @@ QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holde
     return text;
 }
 
-// A code-table line ready to be staged; key is its old code as a number.
-struct StagedLine
+// A line as a box quotes it: control characters shown as blanks, and not too long.
+QString shown(const QString& line)
 {
-    QString newCode;
-    QString oldCode;
-    QString title;
-    double key = 0;
+    QString text = line.left(120);
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20)
+            c = QLatin1Char(' ');
+    }
+    return line.size() > text.size() ? text + QStringLiteral("...") : text;
+}
+
+// Logs the code table's refused lines, each naming its line and the file; past kPerCause
+// lines of one cause, the rest are counted in one last line.
+class LineLog
+{
+public:
+    LineLog(ErrorLog& log, QString fileName) : log_(log), fileName_(std::move(fileName)) {}
+
+    void add(int cause, const Error& e, int line)
+    {
+        Cause& c = causes_[cause];
+        if (++c.count <= kPerCause)
+            log_.LogError(e, kTrapLabel, QStringLiteral("riga %1 di %2").arg(line).arg(fileName_));
+        else if (c.count == kPerCause + 1)
+            c.firstUnlogged = e;
+    }
+
+    void finish()
+    {
+        for (const Cause& c : std::as_const(causes_)) {
+            if (c.count > kPerCause)
+                log_.LogError(c.firstUnlogged, kTrapLabel,
+                              QStringLiteral("e altre %1 righe di %2 con lo stesso errore")
+                                  .arg(c.count - kPerCause)
+                                  .arg(fileName_));
+        }
+    }
+
+private:
+    static constexpr int kPerCause = 20;
+    struct Cause
+    {
+        int count = 0;
+        Error firstUnlogged;
+    };
+    ErrorLog& log_;
+    QString fileName_;
+    QMap<int, Cause> causes_;
 };
 
 // A product's conversion: the product and the staging row it takes.
@@ -298,22 +342,22 @@ void ConversionRun::closeWith(const QString& message, const QString& afterDisabl
 
 ConversionRun::Stage ConversionRun::loadStaging()
 {
-    db::HostCatalog catalog(connection_);
-    Error indexRefused;
-    caughtFromDatabase(catalog.createStagingTable(&indexRefused));
-    if (indexRefused.failed())
-        log_.LogError(indexRefused, kTrapLabel);
-
     if (!platform_.files.fileExists(TabellaCodiciFile_)) {
         closeWith(QStringLiteral("FILE NON TROVATO"));
         return Stage::Done;
     }
 
-    std::unique_ptr<TextReader> reader;
-    caught(platform_.files.openRead(TabellaCodiciFile_, reader));
-    int processed = 0;
-    view_.setLabelVisible(ViewLabel::Label6, true);
-    view_.setLabelVisible(ViewLabel::Label7, false);
+    // The whole table is read before the catalogue is touched: a table that gives no line to
+    // stage (empty, saved in another shape, every line refused) must change nothing.
+    std::vector<StagedLine> lines;
+    if (!readCodeTable(lines))
+        return Stage::Done;
+
+    db::HostCatalog catalog(connection_);
+    Error indexRefused;
+    caughtFromDatabase(catalog.createStagingTable(&indexRefused));
+    if (indexRefused.failed())
+        log_.LogError(indexRefused, kTrapLabel);
 
     // The skip rule: an old code already staged, by this file or an earlier run, is not
     // staged again. Without the staged codes it cannot be applied, so the load ends.
@@ -352,6 +396,34 @@ ConversionRun::Stage ConversionRun::loadStaging()
              }});
 
     RepaintPacer pacer(platform_.clock);
+    for (const StagedLine& line : lines) {
+        caughtFromDatabase(writer.add(line));
+        if (pacer.due())
+            view_.pumpEvents();
+    }
+    caughtFromDatabase(writer.flush());
+    return Stage::Rewrite;
+}
+
+bool ConversionRun::readCodeTable(std::vector<StagedLine>& lines)
+{
+    std::unique_ptr<TextReader> reader;
+    caught(platform_.files.openRead(TabellaCodiciFile_, reader, Decoding::AsSaved));
+    view_.setLabelVisible(ViewLabel::Label6, true);
+    view_.setLabelVisible(ViewLabel::Label7, false);
+
+    const QString fileName = QFileInfo(TabellaCodiciFile_).fileName();
+    LineLog refusals(log_, fileName);
+    struct Refused
+    {
+        int number;
+        QString line;
+        Error why;
+    };
+    std::optional<Refused> firstRefused;
+    int processed = 0;
+    int number = 0; // the line's number in the file, blank lines included
+    RepaintPacer pacer(platform_.clock);
     const auto show = [&] {
         if (processed > 0)
             view_.setCaption(ViewLabel::LabelFatti, counter(processed, " - Elaborati"));
@@ -365,6 +437,7 @@ ConversionRun::Stage ConversionRun::loadStaging()
         QString line;
         if (caught(reader->readLine(line)))
             break;
+        ++number;
         if (pacer.due()) {
             show();
             view_.pumpEvents();
@@ -375,20 +448,46 @@ ConversionRun::Stage ConversionRun::loadStaging()
         // Every data line counts, staged or not.
         ++processed;
         const CodeTable::Line columns = CodeTable::parseLine(line);
-        if (columns.shape != CodeTable::Line::Shape::Complete)
-            caught(CodeTable::missingTabError());
-        // Without its old code, or with a code no staging row can hold, a line is not staged;
-        // with three TABs it is.
+        using Shape = CodeTable::Line::Shape;
+        const Error why = columns.shape == Shape::BadCode    ? CodeTable::badCodeError(columns)
+                          : columns.shape != Shape::Complete ? CodeTable::missingTabError()
+                                                             : Error();
+        if (why.failed())
+            refusals.add(int(columns.shape), why, number);
+        // With three TABs a line is still staged; without its old code, or with a column
+        // that is no code, it is not.
         if (columns.staged()) {
             const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
-            caughtFromDatabase(writer.add({CodeTable::normalisedCode(columns.newCode), oldCode,
-                                           CodeTable::stagedTitle(columns.title),
-                                           *CodeTable::sqlNumber(oldCode)}));
+            lines.push_back({CodeTable::normalisedCode(columns.newCode), oldCode,
+                             CodeTable::stagedTitle(columns.title),
+                             *CodeTable::sqlNumber(oldCode)});
+        } else if (!firstRefused) {
+            firstRefused = Refused{number, line, why};
         }
     }
-    caughtFromDatabase(writer.flush());
+    refusals.finish();
     show();
-    return Stage::Rewrite;
+    if (!lines.empty())
+        return true;
+
+    QString text = QStringLiteral("Il file dei codici non contiene righe da caricare:\n") +
+                   QDir::toNativeSeparators(TabellaCodiciFile_) + QStringLiteral("\n\n");
+    if (firstRefused) {
+        text += QStringLiteral("Tutte le %1 righe sono state scartate. Prima riga scartata "
+                               "(riga %2):\n\"%3\"\n%4\n\n")
+                    .arg(processed)
+                    .arg(firstRefused->number)
+                    .arg(shown(firstRefused->line), firstRefused->why.description);
+    } else {
+        text += QStringLiteral("Il file e' vuoto o contiene solo righe vuote.\n\n");
+    }
+    text += QStringLiteral("Nessun dato e' stato modificato. Controllare il file (colonne "
+                           "separate da TAB: codice nuovo, titolo, codice vecchio, ...) e "
+                           "riprovare.");
+    platform_.dialogs.message(text, MsgIcon::Exclamation);
+    view_.setCommand1Enabled(true);
+    view_.setWindowEnabled(true);
+    return false;
 }
 
 ConversionRun::Stage ConversionRun::rewrite()

@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class ErrorLog;
 class MainView;
@@ -46,6 +47,15 @@ public:
     static QString downloadUrl();
 
 private:
+    // A code-table line ready to be staged; key is its old code as a number.
+    struct StagedLine
+    {
+        QString newCode;
+        QString oldCode;
+        QString title;
+        double key = 0;
+    };
+
     // Thrown by the trap when the run leaves the failing step for another stage.
     struct Diverted
     {
@@ -58,6 +68,9 @@ private:
     Stage acquire();
     Stage chooseFile();
     Stage loadStaging();
+    // Reads and checks the whole code table. Without a line to stage it tells the operator,
+    // gives the window back and returns false.
+    bool readCodeTable(std::vector<StagedLine>& lines);
     Stage rewrite();
     Stage reassign();
 

@@ -2,9 +2,13 @@
 
 #include "platform/Cp1252.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
+
+#include <algorithm>
 
 #if defined(Q_OS_WIN)
 #include <io.h>
@@ -29,6 +33,11 @@ Error fileError(qint32 number, const QString& what, const QString& path)
     return {number, what + QStringLiteral(": ") + QDir::toNativeSeparators(path)};
 }
 
+Error readError(const QString& path)
+{
+    return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di I/O sul file"), path);
+}
+
 Error openFailure(const QFile& file)
 {
     const QFileInfo info(file.fileName());
@@ -42,10 +51,57 @@ Error openFailure(const QFile& file)
                      file.fileName());
 }
 
+// How a file read was saved. Editors save the code table as UTF-8 or UTF-16 as readily as in
+// the host's code page, and a text decoded in the wrong one would reach the catalogue garbled.
+enum class Encoding { Cp1252, Utf8 };
+
+// Whether bytes are well-formed UTF-8, fed a piece at a time; a sequence may span pieces.
+class Utf8Check
+{
+public:
+    void feed(QByteArrayView bytes)
+    {
+        for (const char c : bytes) {
+            const uchar b = uchar(c);
+            if (pending_ > 0) {
+                if (b < low_ || b > high_)
+                    valid_ = false;
+                low_ = 0x80, high_ = 0xBF;
+                --pending_;
+                continue;
+            }
+            if (b < 0x80)
+                continue;
+            multiByte_ = true;
+            // The second byte's range rules out overlong forms, surrogates and values past
+            // U+10FFFF.
+            if (b >= 0xC2 && b <= 0xDF)
+                pending_ = 1;
+            else if (b >= 0xE0 && b <= 0xEF)
+                pending_ = 2, low_ = b == 0xE0 ? 0xA0 : 0x80, high_ = b == 0xED ? 0x9F : 0xBF;
+            else if (b >= 0xF0 && b <= 0xF4)
+                pending_ = 3, low_ = b == 0xF0 ? 0x90 : 0x80, high_ = b == 0xF4 ? 0x8F : 0xBF;
+            else
+                valid_ = false;
+        }
+    }
+    // UTF-8 that holds at least one character beyond ASCII: plain ASCII reads alike either way.
+    bool isMultiByteUtf8() const { return valid_ && pending_ == 0 && multiByte_; }
+
+private:
+    bool valid_ = true;
+    bool multiByte_ = false;
+    int pending_ = 0;
+    uchar low_ = 0x80, high_ = 0xBF;
+};
+
 class QtTextReader final : public TextReader
 {
 public:
-    explicit QtTextReader(std::unique_ptr<QFile> file) : file_(std::move(file)) {}
+    QtTextReader(std::unique_ptr<QIODevice> device, QString path, Encoding encoding)
+        : device_(std::move(device)), path_(std::move(path)), encoding_(encoding)
+    {
+    }
 
     Error atEnd(bool& end) override
     {
@@ -87,7 +143,7 @@ public:
                 break;
             }
         }
-        line = Cp1252::decode(bytes);
+        line = encoding_ == Encoding::Utf8 ? QString::fromUtf8(bytes) : Cp1252::decode(bytes);
         return {};
     }
 
@@ -97,17 +153,20 @@ private:
     {
         if (pos_ < buffer_.size() || eof_)
             return {};
-        buffer_ = file_->read(64 * 1024);
+        buffer_.resize(64 * 1024);
+        const qint64 read = device_->read(buffer_.data(), buffer_.size());
+        buffer_.resize(std::max<qint64>(read, 0));
         pos_ = 0;
-        if (file_->error() != QFileDevice::NoError)
-            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di I/O sul file"),
-                             file_->fileName());
+        if (read < 0)
+            return readError(path_);
         if (buffer_.isEmpty())
             eof_ = true;
         return {};
     }
 
-    std::unique_ptr<QFile> file_;
+    std::unique_ptr<QIODevice> device_;
+    QString path_;
+    Encoding encoding_;
     QByteArray buffer_;
     qsizetype pos_ = 0;
     bool eof_ = false;
@@ -228,12 +287,47 @@ Error QtTextFileSystem::removeFile(const QString& path)
     return {};
 }
 
-Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader>& reader)
+Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader>& reader,
+                                 Decoding decoding)
 {
     auto file = std::make_unique<QFile>(path);
     if (QFileInfo(path).isDir() || !file->open(QIODevice::ReadOnly))
         return openFailure(*file);
-    reader = std::make_unique<QtTextReader>(std::move(file));
+    if (decoding == Decoding::CodePage) {
+        reader = std::make_unique<QtTextReader>(std::move(file), path, Encoding::Cp1252);
+        return {};
+    }
+    // A byte-order mark says how the file was saved, and is no part of its first line.
+    const QByteArray start = file->peek(3);
+    if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF")) {
+        // UTF-16 is read whole and handed on as UTF-8, whose line ends are single bytes.
+        QStringDecoder decoder(start.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE
+                                                            : QStringConverter::Utf16BE);
+        const QByteArray bytes = file->readAll();
+        if (file->error() != QFileDevice::NoError)
+            return readError(path);
+        const QString text = decoder(QByteArrayView(bytes).sliced(2));
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(text.toUtf8());
+        buffer->open(QIODevice::ReadOnly);
+        reader = std::make_unique<QtTextReader>(std::move(buffer), path, Encoding::Utf8);
+        return {};
+    }
+    Encoding encoding = Encoding::Cp1252;
+    if (start == "\xEF\xBB\xBF") {
+        encoding = Encoding::Utf8;
+        file->seek(3);
+    } else {
+        // Without a mark the whole file decides: one pass, then back to its start.
+        Utf8Check check;
+        for (QByteArray piece; !(piece = file->read(64 * 1024)).isEmpty();)
+            check.feed(piece);
+        if (file->error() != QFileDevice::NoError || !file->seek(0))
+            return readError(path);
+        if (check.isMultiByteUtf8())
+            encoding = Encoding::Utf8;
+    }
+    reader = std::make_unique<QtTextReader>(std::move(file), path, encoding);
     return {};
 }
 

@@ -5,10 +5,10 @@
 #include <QString>
 #include <memory>
 
-// Sequential text files in the host's 8-bit code page. Lines read may end in CR LF, LF or a
-// lone CR, and the last one may have no end; lines written end in CR LF. Failures come back
-// as errors numbered as the host's file functions number them (53 file not found, 70
-// permission denied, 76 path not found, 57 device I/O, 58 file exists).
+// Sequential text files, written in the host's 8-bit code page. Lines read may end in CR LF, LF or
+// a lone CR, and the last one may have no end; lines written end in CR LF. Failures come back as
+// errors numbered as the host's file functions number them (53 file not found, 70 permission
+// denied, 76 path not found, 57 device I/O, 58 file exists).
 class TextReader
 {
 public:
@@ -34,6 +34,14 @@ public:
     virtual Error sync() = 0;
 };
 
+// How a file read is decoded.
+enum class Decoding {
+    CodePage, // the host's 8-bit code page
+    // As the file was saved: a byte-order mark names UTF-8 or UTF-16 (and is dropped); a file
+    // without one that is valid UTF-8 beyond ASCII is UTF-8; anything else the code page.
+    AsSaved,
+};
+
 class TextFileSystem
 {
 public:
@@ -44,7 +52,8 @@ public:
     virtual Error createFolder(const QString& path) = 0;
     // Deletes even a read-only file.
     virtual Error removeFile(const QString& path) = 0;
-    virtual Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) = 0;
+    virtual Error openRead(const QString& path, std::unique_ptr<TextReader>& reader,
+                           Decoding decoding = Decoding::CodePage) = 0;
     // Creates or replaces the file, or appends to it (creating it when missing).
     virtual Error openWrite(const QString& path, bool append,
                             std::unique_ptr<TextWriter>& writer) = 0;
@@ -62,7 +71,8 @@ public:
     bool folderExists(const QString& path) override;
     Error createFolder(const QString& path) override;
     Error removeFile(const QString& path) override;
-    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override;
+    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader,
+                   Decoding decoding = Decoding::CodePage) override;
     Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
     Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) override;
 };

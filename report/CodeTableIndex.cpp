@@ -28,7 +28,7 @@ CodeTableIndex CodeTableIndex::load(TextFileSystem& files, const QString& path,
 {
     CodeTableIndex index;
     std::unique_ptr<TextReader> reader;
-    if (Error e = files.openRead(path, reader); e.failed()) {
+    if (Error e = files.openRead(path, reader, Decoding::AsSaved); e.failed()) {
         index.failure_ = e;
         return index;
     }

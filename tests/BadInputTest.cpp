@@ -9,6 +9,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QStringEncoder>
 #include <QTest>
 
 // Damaged, hostile and oversized input, from the files under tests/corpus and from files
@@ -86,7 +88,9 @@ public:
     void execute()
     {
         run([this](ConversionRun::Stage stage) {
-            if (stage == ConversionRun::Stage::Rewrite)
+            // A run that refuses the table ends after the load.
+            if (stage == ConversionRun::Stage::Rewrite ||
+                (stage == ConversionRun::Stage::Done && loadCaption.isEmpty()))
                 loadCaption = view.caption(ViewLabel::LabelFatti);
         });
     }
@@ -216,51 +220,65 @@ void BadInputTest::codeTable_data()
     QTest::addColumn<QStringList>("end");
     QTest::addColumn<int>("counted");
     QTest::addColumn<int>("logged");
+    QTest::addColumn<bool>("refused"); // no line to stage: the run ends before any change
 
     for (const char* name : {"crlf", "lf", "cr", "no-final-end", "mixed-ends"})
         QTest::addRow("line ends: %s", name)
             << corpus(QStringLiteral("codetable/%1.txt").arg(QLatin1String(name)))
-            << twoLinesConverted() << 2 << 0;
+            << twoLinesConverted() << 2 << 0 << false;
 
-    // A NUL is a character like any other: it stays in a title and ends a number. A line of
-    // NULs has no TAB, so it is skipped with one logged error, and counted.
+    // A NUL is a character like any other: it stays in a title, and a code column it cuts is
+    // no code. A line of NULs has no TAB. Each of the two is refused with one logged error,
+    // and counted.
     QStringList nul = kProductsBefore;
     nul[0] = QStringLiteral("P 1|000900678|34");
-    nul[1] = QStringLiteral("P 2|000009010|34");
-    nul << QStringLiteral("S 1|000900678|000000678|GIOR") + QChar(0) + QStringLiteral("NALE|1")
-        << QStringLiteral("S 2|000009010|000001001|RIVISTA DUE|1");
-    QTest::newRow("NUL bytes") << corpus(QStringLiteral("codetable/nul-bytes.txt")) << nul << 3
-                               << 1;
+    nul << QStringLiteral("S 1|000900678|000000678|GIOR") + QChar(0) + QStringLiteral("NALE|1");
+    QTest::newRow("NUL bytes") << corpus(QStringLiteral("codetable/nul-bytes.txt")) << nul << 3 << 2
+                               << false;
 
-    // UTF-8 read in the 8-bit code page: each byte is one character.
+    // UTF-8 without a byte-order mark is read as UTF-8.
     QStringList utf8 = kProductsBefore;
     utf8[0] = QStringLiteral("P 1|000900678|34");
-    utf8 << QStringLiteral("S 1|000900678|000000678|CITT\u00C3\u00A0 \u00C3\u00A9|1");
-    QTest::newRow("UTF-8 text") << corpus(QStringLiteral("codetable/utf8.txt")) << utf8 << 1 << 0;
+    utf8 << QStringLiteral("S 1|000900678|000000678|CITT\u00C0 \u00C9|1");
+    QTest::newRow("UTF-8 text") << corpus(QStringLiteral("codetable/utf8.txt")) << utf8 << 1 << 0
+                                << false;
 
-    // Titles and codes that try SQL are data: numbers are read up to the first character
-    // that cannot continue them, and a product code that is not a number matches nothing.
-    const QStringList sql = {
-        QStringLiteral("P 1|000900678|34"),
-        QStringLiteral("P 2|000000001|34"),
-        QStringLiteral("P 3|000900555|34"),
-        QStringLiteral("P 4|678|34"),
-        QStringLiteral("P 5|1001|12"),
-        QStringLiteral("P 7|1 OR 1=1|12"),
-        QStringLiteral("P 8|000901234|34"),
-        QStringLiteral("S 0|000000000|000000000|'|0"),
-        QStringLiteral("S 8|000901234|000000001|Y|1"),
-        QStringLiteral("S 3|000900555|000000555|X|1"),
-        QStringLiteral("S 1|000900678|000000678|'); DROP TABLE PRODOTTI;--|1"),
-        QStringLiteral("S 2|000000001|000001001|UNO O UNO|1"),
-    };
+    // However the table was saved, it ends as its Windows-1252 original does; a caption
+    // line costs itself alone.
+    const QString text = QStringLiteral("900678\tcitt\u00E0 perch\u00E9\t0678\t1\t\r\n"
+                                        "901001\trivista pi\u00F9 \u20AC\t1001\t1\t\r\n");
+    QStringList accents = kProductsBefore;
+    accents[0] = QStringLiteral("P 1|000900678|34");
+    accents[1] = QStringLiteral("P 2|000901001|34");
+    accents << QStringLiteral("S 1|000900678|000000678|CITT\u00C0 PERCH\u00C9|1")
+            << QStringLiteral("S 2|000901001|000001001|RIVISTA PI\u00D9 \u20AC|1");
+    const QByteArray cp1252("900678\tcitt\xE0 perch\xE9\t0678\t1\t\r\n"
+                            "901001\trivista pi\xF9 \x80\t1001\t1\t\r\n");
+    QTest::newRow("Windows-1252") << cp1252 << accents << 2 << 0 << false;
+    QTest::newRow("UTF-8 with BOM") << "\xEF\xBB\xBF" + text.toUtf8() << accents << 2 << 0 << false;
+    QTest::newRow("UTF-8 without BOM") << text.toUtf8() << accents << 2 << 0 << false;
+    QTest::newRow("UTF-16 LE with BOM")
+        << "\xFF\xFE" + QStringEncoder(QStringConverter::Utf16LE)(text) << accents << 2 << 0
+        << false;
+    QTest::newRow("caption line first")
+        << "CODICE NUOVO\tTITOLO\tCODICE VECCHIO\tCODICE\t\r\n" + cp1252 << accents << 3 << 1
+        << false;
+
+    // Titles and codes that try SQL are data; a code column that is no number refuses its
+    // line, and a product code that is not a number matches nothing.
+    QStringList sql = kProductsBefore;
+    sql[0] = QStringLiteral("P 1|000900678|34");
+    sql << QStringLiteral("S 1|000900678|000000678|'); DROP TABLE PRODOTTI;--|1");
     QTest::newRow("SQL in titles and codes")
-        << corpus(QStringLiteral("codetable/sql.txt")) << sql << 5 << 0;
+        << corpus(QStringLiteral("codetable/sql.txt")) << sql << 5 << 4 << false;
 
-    QTest::newRow("HTML error page")
-        << corpus(QStringLiteral("codetable/html-error-page.txt")) << kProductsBefore << 3 << 3;
+    QTest::newRow("HTML error page") << corpus(QStringLiteral("codetable/html-error-page.txt"))
+                                     << kProductsBefore << 3 << 3 << true;
     QTest::newRow("empty file") << corpus(QStringLiteral("codetable/empty.txt")) << kProductsBefore
-                                << 0 << 0;
+                                << 0 << 0 << true;
+    QTest::newRow("semicolons instead of TABs")
+        << QByteArray("900678;giornale uno;0678;1;\r\n901001;rivista due;1001;1;\r\n")
+        << kProductsBefore << 2 << 2 << true;
 
     const QByteArray megabyte(1024 * 1024, 'x');
     QStringList secondOnly = kProductsBefore;
@@ -268,12 +286,16 @@ void BadInputTest::codeTable_data()
     secondOnly << QStringLiteral("S 2|000901001|000001001|RIVISTA DUE|1");
     QTest::newRow("1 MB title is refused")
         << "900678\t" + megabyte + "\t0678\t1\t\r\n901001\trivista due\t1001\t1\t\r\n"
-        << secondOnly << 2 << 1;
+        << secondOnly << 2 << 1 << false;
     QTest::newRow("1 MB line without TABs") << megabyte + "\r\n901001\trivista due\t1001\t1\t\r\n"
-                                            << secondOnly << 2 << 1;
+                                            << secondOnly << 2 << 1 << false;
+    // Past 20 lines of one cause, one more line counts the rest.
+    QTest::newRow("25 lines without TABs")
+        << QByteArray("x\r\n").repeated(25) + "901001\trivista due\t1001\t1\t\r\n"
+        << secondOnly << 26 << 21 << false;
     QTest::newRow("1 MB of blanks and one line")
         << QByteArray(1024 * 1024, ' ') + "\r\n901001\trivista due\t1001\t1\t" << secondOnly << 1
-        << 0;
+        << 0 << false;
 }
 
 void BadInputTest::codeTable()
@@ -282,20 +304,33 @@ void BadInputTest::codeTable()
     QFETCH(QStringList, end);
     QFETCH(int, counted);
     QFETCH(int, logged);
+    QFETCH(bool, refused);
     Run r;
     r.tp.writeFile(kTable, bytes);
     r.execute();
-    QCOMPARE(r.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    if (refused) {
+        // One box that names the file; the window stays usable.
+        QCOMPARE(r.tp.dialogs.texts().size(), 1);
+        QVERIFY(r.tp.dialogs.texts()[0].contains(QDir::toNativeSeparators(r.tp.path(kTable))));
+        QVERIFY(r.view.windowEnabled);
+    } else {
+        QCOMPARE(r.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    }
     QCOMPARE(fixture::snapshot(r.catalogue), end);
     QCOMPARE(r.counted(), counted);
     const QStringList lines = r.tp.logMessages();
     QCOMPARE(lines.size(), logged);
+    static const QRegularExpression logLine(
+        QStringLiteral(" Sorgente:CMDiNVERTI (riga \\d+ di TabellaCodiciVarno.txt|e altre "
+                       "\\d+ righe di TabellaCodiciVarno.txt con lo stesso errore)?$"));
     for (const QString& line : lines)
-        QVERIFY2(line.endsWith(QStringLiteral(" Sorgente:CMDiNVERTI ")), qPrintable(line));
+        QVERIFY2(logLine.match(line).hasMatch(), qPrintable(line));
     // Nothing but the intended rows changed: the host's tables are all still there, and the
     // distributors are as they were.
-    QCOMPARE(r.tables(), (QStringList{QStringLiteral("CodiciCorvel"), QStringLiteral("Prodotti"),
-                                      QStringLiteral("Soggetti")}));
+    QStringList tables{QStringLiteral("Prodotti"), QStringLiteral("Soggetti")};
+    if (!refused)
+        tables.prepend(QStringLiteral("CodiciCorvel"));
+    QCOMPARE(r.tables(), tables);
     QCOMPARE(fixture::select(r.catalogue, QStringLiteral("SELECT count(*) FROM Soggetti"))[0][0],
              QVariant(3));
 }
@@ -318,7 +353,7 @@ void BadInputTest::millionLinesReadAndParsed()
     }
     QtTextFileSystem files;
     std::unique_ptr<TextReader> reader;
-    QVERIFY(!files.openRead(path, reader).failed());
+    QVERIFY(!files.openRead(path, reader, Decoding::AsSaved).failed());
     int read = 0;
     for (;;) {
         bool end = true;
@@ -426,8 +461,10 @@ void BadInputTest::downloadThatIsNoCodeTable()
     Run r;
     r.tp.downloader.content = content;
     r.execute();
-    QCOMPARE(r.tp.dialogs.texts(), (QStringList{QStringLiteral("Download completato con successo"),
-                                                QStringLiteral("Procedura Completata")}));
+    // What the server sent is no code table: the run ends saying so, and changes nothing.
+    QCOMPARE(r.tp.dialogs.texts().size(), 2);
+    QCOMPARE(r.tp.dialogs.texts()[0], QStringLiteral("Download completato con successo"));
+    QVERIFY(r.tp.dialogs.texts()[1].contains(QDir::toNativeSeparators(r.tp.path(kTable))));
     QCOMPARE(fixture::snapshot(r.catalogue), kProductsBefore);
     QCOMPARE(r.tp.logMessages().size(), logged);
 }

@@ -85,12 +85,23 @@ void CodeTableTest::parseLine_data()
     QTest::newRow("title blanks trimmed")
         << "1\t  A B  \t2\t3\t" << complete << 1.0 << "A B" << 2.0;
     QTest::newRow("three TABs") << "1\tA\t0678\t3" << noFour << 1.0 << "A" << 678.0;
-    QTest::newRow("TABs only") << "\t\t\t\t" << complete << 0.0 << "" << 0.0;
+    // A code column that holds no number refuses its line instead of staging 000000000.
+    const int badCode = int(Line::Shape::BadCode);
+    QTest::newRow("TABs only") << "\t\t\t\t" << badCode << 0.0 << "" << 0.0;
+    QTest::newRow("caption line") << "CODICE NUOVO\tTITOLO\tCODICE VECCHIO\tX\t" << badCode << 0.0
+                                  << "TITOLO" << 0.0;
+    QTest::newRow("mark of another encoding")
+        << "\u00EF\u00BB\u00BF700000\tA\t1\t1\t" << badCode << 0.0 << "A" << 1.0;
+    QTest::newRow("letters after the old code")
+        << "1\tA\t678abc\t1\t" << badCode << 1.0 << "A" << 0.0;
+    QTest::newRow("negative code") << "-5\tA\t1\t1\t" << badCode << 0.0 << "A" << 1.0;
+    QTest::newRow("blanks and exponent are a number")
+        << " 1 2\tA\t1E3\t\t" << complete << 12.0 << "A" << 1000.0;
     QTest::newRow("two TABs") << "1\tA\t2" << tooShort << 0.0 << "" << 0.0;
     QTest::newRow("no TAB") << "12345 giornale 678" << tooShort << 0.0 << "" << 0.0;
     QTest::newRow("SQL-looking title kept as text")
-        << "5\t'); DROP TABLE Prodotti;--\t1 OR 1=1\t0\t" << complete << 5.0
-        << "'); DROP TABLE Prodotti;--" << 1.0;
+        << "5\t'); DROP TABLE Prodotti;--\t1 OR 1=1\t0\t" << badCode << 5.0
+        << "'); DROP TABLE Prodotti;--" << 0.0;
 }
 
 void CodeTableTest::parseLine()

@@ -330,7 +330,8 @@ void ConversionRunTest::fileChoiceEndings()
         QVERIFY(f.view.command1Enabled);
         QVERIFY(!f.view.windowEnabled);
         QCOMPARE(f.view.unloads, 1);
-        QVERIFY(fixture::exec(f.catalogue, QStringLiteral("SELECT * FROM CodiciCorvel")));
+        // The table is read before anything is created.
+        QVERIFY(!fixture::exec(f.catalogue, QStringLiteral("SELECT * FROM CodiciCorvel")));
     } else {
         // X3: the window stays usable.
         QCOMPARE(f.tp.dialogs.texts().last(),
@@ -378,14 +379,19 @@ void ConversionRunTest::stagingRules()
     QCOMPARE(f.staging(), (QStringList{
                               QStringLiteral("0|000000001|000000678|PRIMO|0"),
                               QStringLiteral("0|567890123|543210987|CODICI LUNGHI|0"),
-                              QStringLiteral("0|000000003|000000000|GIORNALE D'ESEMPIO|0"),
-                              QStringLiteral("0|000000004|000000001|'); DROP TABLE PRODOTTI;--|0"),
                           }));
-    // Blank lines are not counted; the duplicate is.
+    // Blank lines are not counted; the duplicate and the refused lines are.
     QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("5 - Elaborati"));
     QVERIFY(!f.view.labelVisible(ViewLabel::Label7));
     QVERIFY(f.view.labelVisible(ViewLabel::Label6));
-    QVERIFY(f.logLines().isEmpty());
+    // A code column that is no number refuses its line, naming it, instead of staging 0.
+    const QStringList log = f.logLines();
+    QCOMPARE(log.size(), 2);
+    QVERIFY2(log[0].contains(QStringLiteral("il codice vecchio \"abc\"")) &&
+                 log[0].endsWith(QStringLiteral(" riga 6 di TabellaCodiciVarno.txt")),
+             qPrintable(log[0]));
+    QVERIFY2(log[1].endsWith(QStringLiteral(" riga 7 di TabellaCodiciVarno.txt")),
+             qPrintable(log[1]));
     QVERIFY(fixture::exec(f.catalogue, QStringLiteral("SELECT * FROM Prodotti")));
 }
 
@@ -921,9 +927,10 @@ void ConversionRunTest::codesMatchAsNumbers_data()
                                                                   "88\tuno\t1\t1\t\r\n")
                                                     << "000000088" << 1;
     QTest::newRow("negative new code is a bad line")
-        << "2" << QByteArray("-66\tx\t2\t1\t\r\n") << "2" << 1;
+        << "2" << QByteArray("-66\tx\t2\t1\t\r\n9\ty\t9\t1\t\r\n") << "2" << 1;
     QTest::newRow("seventeen digits are a bad line")
-        << "3" << QByteArray("12345678901234567\tlungo\t3\t1\t\r\n") << "3" << 1;
+        << "3" << QByteArray("12345678901234567\tlungo\t3\t1\t\r\n9\ty\t9\t1\t\r\n") << "3"
+        << 1;
     QTest::newRow("fifteen digits keep their last nine")
         << "987654321"
         << QByteArray("999999999999999\tlungo\t123456789987654321\t1\t\r\n"

@@ -133,7 +133,7 @@ const QStringList kUntouched = {QStringLiteral("3|555|12"), QStringLiteral("4|67
 
 const QRegularExpression
     kLogLine(QStringLiteral("^ERROR:\\tErrore numero: -?\\d+ Descrizione: .* Sorgente:(CMDiNVERTI|"
-                            "FIEGDLCodiceGet) $"));
+                            "FIEGDLCodiceGet) (riga \\d+ di \\S+)?$"));
 
 bool isLogOperation(const QString& name)
 {

@@ -129,6 +129,11 @@ Quadratic quadratic(const QStringList& codes, const std::optional<QByteArray>& t
                 q.failed = true;
                 return q;
             }
+            // A line whose code columns hold no number is refused: it matches nothing.
+            if (!CodeTable::readCode(columns[0]) || !CodeTable::readCode(columns[2])) {
+                ++compared;
+                continue;
+            }
             const QString padded = QStringLiteral("00000000000000") +
                                    CodeTable::decimalText(CodeTable::readNumber(columns[2]));
             const double key = CodeTable::readNumber(padded.right(9));
@@ -236,7 +241,7 @@ void MissingCodeReportTest::numericMatching_data()
         << QByteArray("1234567890") << "234567890" << true;
     QTest::newRow("ten-digit product code is not cut")
         << QByteArray("1234567890") << "1234567890" << false;
-    QTest::newRow("non-numeric column reads 0") << QByteArray("abc") << "0" << true;
+    QTest::newRow("non-numeric column matches nothing") << QByteArray("abc") << "0" << false;
     QTest::newRow("decimal product code") << QByteArray("678") << "678.0" << true;
     QTest::newRow("line the run does not stage") << QByteArray("-66") << "0" << false;
 }
@@ -397,7 +402,7 @@ void MissingCodeReportTest::sameAsQuadraticSearch_data()
         << QStringList{"12", "500", "678", "999", "0012", "13", kNull, "500"}
         << std::optional(table({line("500"), "\r\n", line("678"), "   \r\n", line("500"),
                                 line("0678"), line("12"), "\r\n"}));
-    QTest::newRow("three TABs are enough; three TABs alone read as code 0")
+    QTest::newRow("three TABs are enough; three TABs alone are no code")
         << QStringList{"42", "43", "0"}
         << std::optional(table({"1\tT\t42\t\r\n", "\t\t\t\r\n", line("44")}));
     QTest::newRow("short line late")

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -70,6 +71,21 @@ void TextFilesTest::readsLines_data()
                                << QStringList{QString("a") + QChar(0) + "b", QString(QChar(0))};
     QTest::newRow("code page") << QByteArray("caff\xE8 \x80\r\n")
                                << QStringList{QStringLiteral("caffè €")};
+    // However the file was saved, the same lines come out, without a byte-order mark.
+    const QStringList accents{QStringLiteral("perché è così €"), QStringLiteral("b")};
+    const QString text = accents.join(QStringLiteral("\r\n"));
+    QTest::newRow("UTF-8 with BOM") << "\xEF\xBB\xBF" + text.toUtf8() << accents;
+    QTest::newRow("UTF-8 without BOM") << text.toUtf8() << accents;
+    const auto utf16 = [&](QStringConverter::Encoding e, const char* bom) {
+        return QByteArray(bom, 2) + QStringEncoder(e)(text);
+    };
+    QTest::newRow("UTF-16 LE") << utf16(QStringConverter::Utf16LE, "\xFF\xFE") << accents;
+    QTest::newRow("UTF-16 BE") << utf16(QStringConverter::Utf16BE, "\xFE\xFF") << accents;
+    QTest::newRow("only a BOM") << QByteArray("\xEF\xBB\xBF") << QStringList{};
+    // Code-page text that happens to hold one valid UTF-8 pair elsewhere is still code page.
+    QTest::newRow("code page, not UTF-8")
+        << QByteArray("\xC3\xA8\r\ncaff\xE8")
+        << QStringList{QStringLiteral("Ã¨"), QStringLiteral("caffè")};
 
     // A CR LF split across the reader's 64 KiB buffer is still one end.
     const QByteArray first(64 * 1024 - 1, 'x');
@@ -86,7 +102,7 @@ void TextFilesTest::readsLines()
     write(QStringLiteral("in.txt"), bytes);
 
     std::unique_ptr<TextReader> reader;
-    QVERIFY(!files_.openRead(path(QStringLiteral("in.txt")), reader).failed());
+    QVERIFY(!files_.openRead(path(QStringLiteral("in.txt")), reader, Decoding::AsSaved).failed());
     QStringList read;
     bool end = false;
     for (;;) {

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     QtTextFileSystem files;
     std::unique_ptr<TextReader> reader;
-    check(!files.openRead(fuzzFile(data, size), reader).failed());
+    check(!files.openRead(fuzzFile(data, size), reader, Decoding::AsSaved).failed());
     qsizetype characters = 0;
     size_t lines = 0;
     for (;;) {

@@ -128,12 +128,13 @@ Error FaultyTextFiles::removeFile(const QString& path)
     return inner_.removeFile(path);
 }
 
-Error FaultyTextFiles::openRead(const QString& path, std::unique_ptr<TextReader>& reader)
+Error FaultyTextFiles::openRead(const QString& path, std::unique_ptr<TextReader>& reader,
+                                Decoding decoding)
 {
     if (Error e = state_->next("openRead", path); e.failed())
         return e;
     std::unique_ptr<TextReader> inner;
-    if (Error e = inner_.openRead(path, inner); e.failed())
+    if (Error e = inner_.openRead(path, inner, decoding); e.failed())
         return e;
     reader = std::make_unique<FaultyReader>(std::move(inner), state_, path);
     return {};

@@ -46,7 +46,8 @@ public:
     bool folderExists(const QString& path) override;
     Error createFolder(const QString& path) override;
     Error removeFile(const QString& path) override;
-    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader) override;
+    Error openRead(const QString& path, std::unique_ptr<TextReader>& reader,
+                   Decoding decoding = Decoding::CodePage) override;
     Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
     Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) override;
 
