@@ -174,10 +174,11 @@ public:
     {
         return inner_.openWrite(path, append, writer);
     }
-    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) override
+    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer,
+                    Encoding encoding = Encoding::CodePage) override
     {
         std::unique_ptr<TextWriter> inner;
-        if (Error e = inner_.createNew(path, inner); e.failed())
+        if (Error e = inner_.createNew(path, inner, encoding); e.failed())
             return e;
         writer =
             std::make_unique<TimedWriter>(std::move(inner), nanoseconds, syncNanoseconds, syncs);

@@ -39,8 +39,9 @@ public:
         };
     };
 
-    // rowFault hears of each unit the engine refused.
-    BatchWriter(db::Connection& connection, std::function<void(const Error&)> rowFault, Steps steps)
+    // rowFault hears of each unit the engine refused, and why.
+    BatchWriter(db::Connection& connection, std::function<void(const Unit&, const Error&)> rowFault,
+                Steps steps)
         : c_(connection),
           unitsPerTransaction_(db::HostCatalog::rowsPerStatement(connection.engine())),
           rowFault_(std::move(rowFault)), steps_(std::move(steps))
@@ -89,7 +90,7 @@ public:
             steps_.undo(*unit);
             if (!db::isRowFault(one.number))
                 return one;
-            rowFault_(one);
+            rowFault_(*unit, one);
         }
         return {};
     }
@@ -120,7 +121,7 @@ private:
 
     db::Connection& c_;
     const std::size_t unitsPerTransaction_;
-    std::function<void(const Error&)> rowFault_;
+    std::function<void(const Unit&, const Error&)> rowFault_;
     Steps steps_;
     std::vector<Item> items_;
     std::vector<Unit> units_;

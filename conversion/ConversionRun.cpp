@@ -5,6 +5,7 @@
 #include "conversion/MainView.h"
 #include "conversion/RepaintPacer.h"
 #include "conversion/RestoreFile.h"
+#include "conversion/RunList.h"
 #include "db/ConnectionString.h"
 #include "db/ErrorMap.h"
 #include "db/HostCatalog.h"
@@ -192,11 +193,14 @@ void ConversionRun::endWith(const Error& e, bool logIt)
 {
     if (logIt)
         log_.LogError(e, kTrapLabel);
+    listProducts(QStringLiteral("convertito; non spostato al distributore 211: procedura "
+                                "interrotta"));
     // The engine's own words do not tell the operator what to do about a lock.
-    platform_.dialogs.message(e.number == ErrorNumber::LockTimeout
-                                  ? kCatalogueHeld + QStringLiteral("\n\n") + e.description
-                                  : e.description,
-                              MsgIcon::Critical);
+    platform_.dialogs.messageWithDetails(e.number == ErrorNumber::LockTimeout
+                                             ? kCatalogueHeld + QStringLiteral("\n\n") +
+                                                   e.description
+                                             : e.description,
+                                         interruptedSummary(), MsgIcon::Critical);
     view_.setCommand1Enabled(true);
     view_.setWindowEnabled(true);
     throw Diverted{Stage::Done};
@@ -214,6 +218,7 @@ void ConversionRun::execute()
     }
     connection_.close();
     restore_.reset();
+    list_.reset();
     if (stageHook_)
         stageHook_(Stage::Done);
 }
@@ -283,6 +288,7 @@ ConversionRun::Stage ConversionRun::start()
         }
         restore_ = std::make_unique<RestoreFile>(platform_, connection_.engine(), view_.catalogue(),
                                                  started);
+        list_ = std::make_unique<RunList>(platform_, view_.catalogue(), started);
     } catch (const Diverted& diverted) {
         return diverted.to;
     }
@@ -330,9 +336,13 @@ ConversionRun::Stage ConversionRun::chooseFile()
     return Stage::Staging;
 }
 
-void ConversionRun::closeWith(const QString& message, const QString& afterDisable)
+void ConversionRun::closeWith(const QString& message, const QString& afterDisable,
+                              const QString& details)
 {
-    platform_.dialogs.message(message);
+    if (details.isEmpty())
+        platform_.dialogs.message(message);
+    else
+        platform_.dialogs.messageWithDetails(message, details);
     view_.setCommand1Enabled(true);
     view_.setWindowEnabled(false);
     if (!afterDisable.isEmpty())
@@ -372,7 +382,14 @@ ConversionRun::Stage ConversionRun::loadStaging()
     }
 
     BatchWriter<StagedLine, StagedLine> writer(
-        connection_, [this](const Error& e) { caughtFromDatabase(e); },
+        connection_,
+        [this](const StagedLine& line, const Error& e) {
+            ++counts_.linesRefused;
+            refusedLines_.insert(line.key, QStringLiteral("riga della tabella rifiutata dal "
+                                                          "database: ") +
+                                               e.description);
+            caughtFromDatabase(e);
+        },
         {.decide = [&staged](const StagedLine& line) -> std::optional<StagedLine> {
              if (staged.contains(line.key))
                  return std::nullopt;
@@ -388,6 +405,7 @@ ConversionRun::Stage ConversionRun::loadStaging()
                      rows.push_back({line.newCode, line.oldCode, line.title});
                  return catalog.insertStagingRows(rows);
              },
+         .written = [this](const StagedLine&) { ++counts_.linesStaged; },
          .beforeCommit =
              [this](const std::vector<StagedLine>& lines) {
                  for (const StagedLine& line : lines)
@@ -454,6 +472,13 @@ bool ConversionRun::readCodeTable(std::vector<StagedLine>& lines)
                                                              : Error();
         if (why.failed())
             refusals.add(int(columns.shape), why, number);
+        // A line refused for its new code still names its old one: the list tells its
+        // product why it kept its code.
+        if (columns.shape == Shape::BadCode && columns.badColumn == 1)
+            refusedLines_.insert(CodeTable::readNumber(CodeTable::normalisedCode(columns.oldCode)),
+                                 QStringLiteral("riga %1 della tabella scartata: %2")
+                                     .arg(number)
+                                     .arg(why.description));
         // With three TABs a line is still staged; without its old code, or with a column
         // that is no code, it is not.
         if (columns.staged()) {
@@ -467,6 +492,8 @@ bool ConversionRun::readCodeTable(std::vector<StagedLine>& lines)
     }
     refusals.finish();
     show();
+    counts_.linesRead = processed;
+    counts_.linesRefused = processed - int(lines.size());
     if (!lines.empty())
         return true;
 
@@ -504,9 +531,11 @@ ConversionRun::Stage ConversionRun::rewrite()
     // Products and staging rows are read once; a list that cannot be read ends the pass, as
     // carrying on blind could give a product a second new code.
     db::HostCatalog catalog(connection_);
-    std::vector<db::Product> products;
+    std::vector<db::Product>& products = products_;
     if (caughtFromDatabase(catalog.productsOf(distributor, products)))
         return Stage::Reassign;
+    outcomes_.assign(products.size(), ProductOutcome());
+    counts_.productsFound = int(products.size());
     std::vector<db::StagingRow> rows;
     if (caughtFromDatabase(catalog.stagingRows(rows)))
         return Stage::Reassign;
@@ -514,6 +543,9 @@ ConversionRun::Stage ConversionRun::rewrite()
     // A product a staging row already names was converted before; the rows not yet applied
     // wait for a product by old code, the first in CodTestataVecchio order first.
     QSet<qint64> applied;
+    // Every old code the table holds, applied or not: a product whose code is not among them
+    // has no code in the table.
+    QSet<double> stagedCodes;
     // Free rows by old code, CodTestataVecchio order kept within a code; each code takes its
     // rows in order from next on, and a batch rolled back gives them back in reverse order.
     std::vector<std::pair<double, std::size_t>> byCode;
@@ -526,6 +558,8 @@ ConversionRun::Stage ConversionRun::rewrite()
         bool isFlag = false;
         const bool isFree = rows[i].applied.toInt(&isFlag) == 0 && isFlag;
         const std::optional<double> code = CodeTable::sqlNumber(rows[i].oldCode);
+        if (code)
+            stagedCodes.insert(*code);
         if (isFree && code)
             byCode.push_back({*code, i});
     }
@@ -552,7 +586,12 @@ ConversionRun::Stage ConversionRun::rewrite()
     view_.setProgressValue(0);
 
     BatchWriter<std::size_t, Conversion> writer(
-        connection_, [this](const Error& e) { caughtFromDatabase(e); },
+        connection_,
+        [&](const Conversion& c, const Error& e) {
+            outcomes_[c.product] = {Outcome::Failed, QString(),
+                                    QStringLiteral("non riuscito: ") + e.description};
+            caughtFromDatabase(e);
+        },
         {.decide = [&](std::size_t p) -> std::optional<Conversion> {
              // A code that is no number matches no row.
              const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
@@ -572,7 +611,11 @@ ConversionRun::Stage ConversionRun::rewrite()
                      batch.push_back({&products[c.product], &rows[c.row]});
                  return catalog.applyConversions(batch);
              },
-         .written = [&](const Conversion&) { ++modified; },
+         .written =
+             [&](const Conversion& c) {
+                 ++modified;
+                 outcomes_[c.product] = {Outcome::Converted, rows[c.row].newCode, QString()};
+             },
          .beforeCommit =
              [&](const std::vector<Conversion>& conversions) {
                  for (const Conversion& c : conversions) {
@@ -596,6 +639,9 @@ ConversionRun::Stage ConversionRun::rewrite()
         if (!isId || !applied.contains(id)) {
             ++processed;
             caughtFromDatabase(writer.add(p));
+        } else {
+            outcomes_[p].kind = Outcome::Earlier;
+            ++counts_.convertedEarlier;
         }
         ++position;
         if (pacer.due()) {
@@ -605,6 +651,26 @@ ConversionRun::Stage ConversionRun::rewrite()
     }
     caughtFromDatabase(writer.flush());
     show();
+    counts_.converted = modified;
+
+    // What became of the products left on 069, now that every batch is written.
+    for (std::size_t p = 0; p < products.size(); ++p) {
+        ProductOutcome& o = outcomes_[p];
+        if (o.kind != Outcome::Undecided)
+            continue;
+        const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
+        if (code && stagedCodes.contains(*code)) {
+            o = {Outcome::RowUsed, QString(),
+                 QStringLiteral("la riga della tabella per questo codice e' gia' stata usata da "
+                                "un altro prodotto")};
+        } else if (code && refusedLines_.contains(*code)) {
+            o = {Outcome::LineRefused, QString(), refusedLines_.value(*code)};
+        } else {
+            o = {Outcome::NoCode, QString(), QStringLiteral("codice non presente nella tabella")};
+            ++counts_.noCode;
+        }
+    }
+    listProducts();
     return Stage::Reassign;
 }
 
@@ -616,6 +682,7 @@ ConversionRun::Stage ConversionRun::reassign()
     if (distributor.isEmpty()) {
         // Writing an empty distributor into every converted product would orphan them; the
         // staging rows stay applied, so a later run moves them once "211" exists.
+        listProducts(QStringLiteral("convertito; non spostato: distributore 211 non trovato"));
         closeWith(QStringLiteral("Codice Fieg 211 non trovato!"),
                   QStringLiteral("Procedura Terminata"));
         return Stage::Done;
@@ -631,9 +698,12 @@ ConversionRun::Stage ConversionRun::reassign()
     std::vector<db::ProductDistributor> before;
     if (const Error e = catalog.appliedProductDistributors(before); e.failed())
         endWith(e, !trapKeepsOutOfTheLog(e.number));
+    QStringList moving;
     for (const db::ProductDistributor& product : before) {
-        if (product.distributorId.isNull() || product.distributorId.toString() != distributor)
+        if (product.distributorId.isNull() || product.distributorId.toString() != distributor) {
             restore_->script().productDistributor(product.id, product.distributorId);
+            moving << product.id.toString();
+        }
     }
     caughtFromDatabase(restore_->write());
     // One statement moves them all; when the engine refuses one product, they are moved one
@@ -643,7 +713,11 @@ ConversionRun::Stage ConversionRun::reassign()
         caughtFromDatabase(all);
     } else {
         BatchWriter<QVariant, QVariant> writer(
-            connection_, [this](const Error& e) { caughtFromDatabase(e); },
+            connection_,
+            [this](const QVariant& id, const Error& e) {
+                refusedMoves_.insert(id.toString(), e.description);
+                caughtFromDatabase(e);
+            },
             {.decide = [](const QVariant& id) { return std::optional<QVariant>(id); },
              .write =
                  [&](const std::vector<QVariant>& ids) {
@@ -658,7 +732,96 @@ ConversionRun::Stage ConversionRun::reassign()
         caughtFromDatabase(writer.flush());
     }
     view_.setProgressValue(static_cast<int>(productIds.size()));
+    for (const QString& id : std::as_const(moving))
+        counts_.moved += refusedMoves_.contains(id) ? 0 : 1;
+    listProducts(QStringLiteral("convertito e spostato al distributore 211"));
     connection_.close();
-    closeWith(QStringLiteral("Procedura Completata"));
+    closeWith(QStringLiteral("Procedura Completata"), QString(), summary());
     return Stage::Done;
+}
+
+void ConversionRun::listProducts(const QString& convertedOutcome)
+{
+    if (!list_)
+        return;
+    listed_.resize(products_.size(), false);
+    for (std::size_t p = 0; p < products_.size() && p < outcomes_.size(); ++p) {
+        const ProductOutcome& o = outcomes_[p];
+        const bool converted = o.kind == Outcome::Converted || o.kind == Outcome::Earlier;
+        if (listed_[p] || o.kind == Outcome::Undecided || (converted && convertedOutcome.isEmpty()))
+            continue;
+        QString outcome = converted ? convertedOutcome : o.reason;
+        if (converted) {
+            if (const auto it = refusedMoves_.constFind(products_[p].id.toString());
+                it != refusedMoves_.cend())
+                outcome = QStringLiteral("convertito; spostamento al distributore 211 non "
+                                         "riuscito: ") +
+                          *it;
+            if (o.kind == Outcome::Earlier)
+                outcome = QStringLiteral("gia' convertito da una conversione precedente; ") +
+                          outcome.mid(outcome.indexOf(QLatin1Char(';')) + 2);
+        }
+        list_->add(products_[p], o.newCode, outcome);
+        listed_[p] = true;
+    }
+    // A list that cannot be written costs the run nothing but the list; the log keeps why.
+    if (list_->failure().failed() && !listFailureLogged_) {
+        log_.LogError(list_->failure(), kTrapLabel);
+        listFailureLogged_ = true;
+    }
+}
+
+QString ConversionRun::summary() const
+{
+    const Counts& c = counts_;
+    const int present = c.linesRead - c.linesStaged - c.linesRefused;
+    const int left = c.productsFound - c.converted - c.convertedEarlier;
+    QString text =
+        QStringLiteral("Tabella dei codici: %1 righe lette, %2 caricate in CodiciCorvel, %3 gia' "
+                       "presenti, %4 scartate.\n")
+            .arg(c.linesRead)
+            .arg(c.linesStaged)
+            .arg(present)
+            .arg(c.linesRefused) +
+        QStringLiteral("Prodotti del distributore 069: %1 trovati, %2 convertiti, %3 rimasti al "
+                       "069 (di cui %4 senza codice nella tabella).\n")
+            .arg(c.productsFound)
+            .arg(c.converted)
+            .arg(left)
+            .arg(c.noCode);
+    if (c.convertedEarlier > 0)
+        text += QStringLiteral("Prodotti gia' convertiti da una conversione precedente: %1.\n")
+                    .arg(c.convertedEarlier);
+    text += QStringLiteral("Prodotti spostati al distributore 211: %1.\n").arg(c.moved);
+    return text + QLatin1Char('\n') + filesText();
+}
+
+QString ConversionRun::interruptedSummary() const
+{
+    const Counts& c = counts_;
+    QString text;
+    if (c.linesStaged + c.converted + c.moved == 0)
+        text = QStringLiteral("Nessun dato e' stato modificato.\n");
+    else
+        text = QStringLiteral("Prima dell'interruzione sono state salvate: %1 righe caricate in "
+                              "CodiciCorvel, %2 prodotti convertiti, %3 prodotti spostati al "
+                              "distributore 211. Il file di ripristino le annulla.\n")
+                   .arg(c.linesStaged)
+                   .arg(c.converted)
+                   .arg(c.moved);
+    const QString files = filesText();
+    return files.isEmpty() ? text : text + QLatin1Char('\n') + files;
+}
+
+QString ConversionRun::filesText() const
+{
+    QString text;
+    if (list_ && list_->failure().failed())
+        text += QStringLiteral("Elenco dei prodotti non scritto: ") + list_->failure().description +
+                QLatin1Char('\n');
+    else if (list_ && list_->rows() > 0)
+        text += QStringLiteral("Elenco dei prodotti: ") + list_->path() + QLatin1Char('\n');
+    if (restore_ && !restore_->path().isEmpty())
+        text += QStringLiteral("File di ripristino: ") + restore_->path() + QLatin1Char('\n');
+    return text;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "db/Database.h"
+#include "db/HostCatalog.h"
 #include "db/HostConfig.h"
 #include "platform/Error.h"
 
+#include <QHash>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -12,6 +14,7 @@
 class ErrorLog;
 class MainView;
 class RestoreFile;
+class RunList;
 struct Platform;
 
 // The changeover run that "Converti codice Testata" starts: admission, code-table
@@ -56,6 +59,28 @@ private:
         double key = 0;
     };
 
+    // What became of a product of 069, for the run's list.
+    enum class Outcome { Undecided, Converted, Earlier, Failed, NoCode, RowUsed, LineRefused };
+    struct ProductOutcome
+    {
+        Outcome kind = Outcome::Undecided;
+        QString newCode;
+        QString reason; // in words, for the list
+    };
+
+    // What the run did, for its last box.
+    struct Counts
+    {
+        int linesRead = 0;    // data lines of the code table
+        int linesStaged = 0;  // rows committed to CodiciCorvel
+        int linesRefused = 0; // lines not staged for a fault of their own
+        int productsFound = 0;
+        int converted = 0;
+        int convertedEarlier = 0; // by an earlier run, still on 069
+        int noCode = 0;           // left on 069 without a code in the table
+        int moved = 0;            // committed to distributor 211
+    };
+
     // Thrown by the trap when the run leaves the failing step for another stage.
     struct Diverted
     {
@@ -88,7 +113,17 @@ private:
 
     // Exits that close the window: the messages, then Command1 enabled, the window disabled,
     // an optional last message, and the window unloaded.
-    void closeWith(const QString& message, const QString& afterDisable = QString());
+    void closeWith(const QString& message, const QString& afterDisable = QString(),
+                   const QString& details = QString());
+
+    // Adds to the list the products whose outcome is final and not yet listed; a converted
+    // product is final once convertedOutcome says what became of its move.
+    void listProducts(const QString& convertedOutcome = QString());
+    // The numbers of the last box, and the paths of the list and of the restore file.
+    QString summary() const;
+    // What a run that ends early had committed, and where its files are.
+    QString interruptedSummary() const;
+    QString filesText() const;
 
     const Platform& platform_;
     ErrorLog& log_;
@@ -99,5 +134,14 @@ private:
 
     db::Connection connection_;
     std::unique_ptr<RestoreFile> restore_;
+    std::unique_ptr<RunList> list_;
+    Counts counts_;
+    // Old codes of the lines the load refused, with why: their products are told so.
+    QHash<double, QString> refusedLines_;
+    std::vector<db::Product> products_; // distributor 069's, as the rewrite read them
+    std::vector<ProductOutcome> outcomes_;
+    std::vector<bool> listed_;
+    bool listFailureLogged_ = false;
+    QHash<QString, QString> refusedMoves_; // IDProd -> why the engine refused its move
     bool trapSpent_ = false;
 };

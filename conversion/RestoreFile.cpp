@@ -19,6 +19,11 @@ RestoreFile::~RestoreFile()
         writer_->close();
 }
 
+QString RestoreFile::path() const
+{
+    return created_ ? QDir::toNativeSeparators(path_) : QString();
+}
+
 Error RestoreFile::write()
 {
     if (failure_.failed())
@@ -62,6 +67,7 @@ Error RestoreFile::create()
     }
     if (e.failed())
         return e;
+    created_ = true;
     for (const QString& line : script_.header(catalogue_, started_)) {
         if (Error e = writer_->writeLine(line); e.failed())
             return e;

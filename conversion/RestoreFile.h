@@ -30,6 +30,8 @@ public:
     // must change nothing more.
     Error write();
     const Error& failure() const { return failure_; }
+    // With native separators; empty until the file is created.
+    QString path() const;
 
 private:
     Error create();
@@ -41,6 +43,7 @@ private:
     QDateTime started_;
     QString path_;
     std::unique_ptr<TextWriter> writer_;
+    bool created_ = false;
     qint64 liveTrailer_ = -1; // where the trailer that commits begins
     Error failure_;
 };

@@ -14,6 +14,7 @@ struct Product
     QVariant id;           // IDProd
     QString code;          // CodiceTestata, exactly as read; Null as ""
     bool codeNull = false; // CodiceTestata is Null, which a restore must tell from ""
+    QString title{};       // Testata, Null as ""
 };
 
 // A product an applied staging row names, with its distributor as read.

@@ -21,6 +21,13 @@ public:
     virtual MsgAnswer message(const QString& text, MsgIcon icon = MsgIcon::None,
                               const QString& title = QString(),
                               MsgButtons buttons = MsgButtons::Ok) = 0;
+    // A box with an OK button whose text stands on its first line, as it is, with details
+    // below it in the same text, so that whoever copies the box gets both.
+    virtual void messageWithDetails(const QString& text, const QString& details,
+                                    MsgIcon icon = MsgIcon::None)
+    {
+        message(details.isEmpty() ? text : text + QStringLiteral("\n\n") + details, icon);
+    }
 
     // The open-file dialog, preset to a file name in a folder. Returns the chosen file's
     // full path, or nothing when the operator cancelled.

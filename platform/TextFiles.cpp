@@ -53,7 +53,7 @@ Error openFailure(const QFile& file)
 
 // How a file read was saved. Editors save the code table as UTF-8 or UTF-16 as readily as in
 // the host's code page, and a text decoded in the wrong one would reach the catalogue garbled.
-enum class Encoding { Cp1252, Utf8 };
+enum class ReadAs { Cp1252, Utf8 };
 
 // Whether bytes are well-formed UTF-8, fed a piece at a time; a sequence may span pieces.
 class Utf8Check
@@ -98,7 +98,7 @@ private:
 class QtTextReader final : public TextReader
 {
 public:
-    QtTextReader(std::unique_ptr<QIODevice> device, QString path, Encoding encoding)
+    QtTextReader(std::unique_ptr<QIODevice> device, QString path, ReadAs encoding)
         : device_(std::move(device)), path_(std::move(path)), encoding_(encoding)
     {
     }
@@ -143,7 +143,7 @@ public:
                 break;
             }
         }
-        line = encoding_ == Encoding::Utf8 ? QString::fromUtf8(bytes) : Cp1252::decode(bytes);
+        line = encoding_ == ReadAs::Utf8 ? QString::fromUtf8(bytes) : Cp1252::decode(bytes);
         return {};
     }
 
@@ -166,7 +166,7 @@ private:
 
     std::unique_ptr<QIODevice> device_;
     QString path_;
-    Encoding encoding_;
+    ReadAs encoding_;
     QByteArray buffer_;
     qsizetype pos_ = 0;
     bool eof_ = false;
@@ -175,9 +175,22 @@ private:
 class QtTextWriter final : public TextWriter
 {
 public:
-    QtTextWriter(std::unique_ptr<QFile> file, bool append)
-        : file_(std::move(file)), append_(append), size_(append ? file_->size() : 0)
+    QtTextWriter(std::unique_ptr<QFile> file, bool append, Encoding encoding = Encoding::CodePage)
+        : file_(std::move(file)), append_(append), encoding_(encoding),
+          size_(append ? file_->size() : 0)
     {
+    }
+
+    // Writes the byte-order mark a new UTF-8 file begins with.
+    Error start()
+    {
+        if (encoding_ != Encoding::Utf8WithBom)
+            return {};
+        if (file_->write("\xEF\xBB\xBF", 3) != 3)
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
+                             file_->fileName());
+        size_ += 3;
+        return {};
     }
 
     Error writeLine(const QString& line) override
@@ -229,9 +242,10 @@ public:
     }
 
 private:
-    static QByteArray lineBytes(const QString& line)
+    QByteArray lineBytes(const QString& line) const
     {
-        QByteArray bytes = Cp1252::encode(line);
+        QByteArray bytes =
+            encoding_ == Encoding::Utf8WithBom ? line.toUtf8() : Cp1252::encode(line);
         bytes.append("\r\n", 2);
         return bytes;
     }
@@ -250,6 +264,7 @@ private:
 
     std::unique_ptr<QFile> file_;
     bool append_;
+    Encoding encoding_;
     qint64 size_;
 };
 
@@ -294,7 +309,7 @@ Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader
     if (QFileInfo(path).isDir() || !file->open(QIODevice::ReadOnly))
         return openFailure(*file);
     if (decoding == Decoding::CodePage) {
-        reader = std::make_unique<QtTextReader>(std::move(file), path, Encoding::Cp1252);
+        reader = std::make_unique<QtTextReader>(std::move(file), path, ReadAs::Cp1252);
         return {};
     }
     // A byte-order mark says how the file was saved, and is no part of its first line.
@@ -310,12 +325,12 @@ Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader
         auto buffer = std::make_unique<QBuffer>();
         buffer->setData(text.toUtf8());
         buffer->open(QIODevice::ReadOnly);
-        reader = std::make_unique<QtTextReader>(std::move(buffer), path, Encoding::Utf8);
+        reader = std::make_unique<QtTextReader>(std::move(buffer), path, ReadAs::Utf8);
         return {};
     }
-    Encoding encoding = Encoding::Cp1252;
+    ReadAs encoding = ReadAs::Cp1252;
     if (start == "\xEF\xBB\xBF") {
-        encoding = Encoding::Utf8;
+        encoding = ReadAs::Utf8;
         file->seek(3);
     } else {
         // Without a mark the whole file decides: one pass, then back to its start.
@@ -325,7 +340,7 @@ Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader
         if (file->error() != QFileDevice::NoError || !file->seek(0))
             return readError(path);
         if (check.isMultiByteUtf8())
-            encoding = Encoding::Utf8;
+            encoding = ReadAs::Utf8;
     }
     reader = std::make_unique<QtTextReader>(std::move(file), path, encoding);
     return {};
@@ -343,11 +358,15 @@ Error QtTextFileSystem::openWrite(const QString& path, bool append,
     return {};
 }
 
-Error QtTextFileSystem::createNew(const QString& path, std::unique_ptr<TextWriter>& writer)
+Error QtTextFileSystem::createNew(const QString& path, std::unique_ptr<TextWriter>& writer,
+                                  Encoding encoding)
 {
     auto file = std::make_unique<QFile>(path);
     if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        writer = std::make_unique<QtTextWriter>(std::move(file), false);
+        auto created = std::make_unique<QtTextWriter>(std::move(file), false, encoding);
+        if (Error e = created->start(); e.failed())
+            return e;
+        writer = std::move(created);
         return {};
     }
     if (file->exists())

@@ -42,6 +42,10 @@ enum class Decoding {
     AsSaved,
 };
 
+// How lines are written: in the host's code page, or as UTF-8 behind a byte-order mark (what
+// Excel needs to open a list with accents by double click).
+enum class Encoding { CodePage, Utf8WithBom };
+
 class TextFileSystem
 {
 public:
@@ -58,7 +62,8 @@ public:
     virtual Error openWrite(const QString& path, bool append,
                             std::unique_ptr<TextWriter>& writer) = 0;
     // Creates the file for writing; fails with FileExists, leaving it alone, when it exists.
-    virtual Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) = 0;
+    virtual Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer,
+                            Encoding encoding = Encoding::CodePage) = 0;
 
     // Opens, appends one line and closes.
     Error appendLine(const QString& path, const QString& line);
@@ -74,5 +79,6 @@ public:
     Error openRead(const QString& path, std::unique_ptr<TextReader>& reader,
                    Decoding decoding = Decoding::CodePage) override;
     Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
-    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) override;
+    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer,
+                    Encoding encoding = Encoding::CodePage) override;
 };

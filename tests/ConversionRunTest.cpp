@@ -37,6 +37,22 @@ QList<ProductRow> standardProducts()
     };
 }
 
+// The run's list as Excel would read it: rows without the byte-order mark and the caption.
+QStringList listRows(const RunFixture& f)
+{
+    const QStringList names = QDir(f.tp.path(QStringLiteral("LOGS")))
+                                  .entryList({QStringLiteral("Conversione_*.csv")}, QDir::Files);
+    if (names.size() != 1)
+        return {QStringLiteral("%1 lists").arg(names.size())};
+    const QByteArray bytes = f.tp.readFile(QStringLiteral("LOGS/") + names[0]);
+    if (!bytes.startsWith("\xEF\xBB\xBFIDProd;Testata;Codice vecchio;Codice nuovo;Esito\r\n"))
+        return {QStringLiteral("no caption")};
+    QStringList rows = QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
+    rows.removeFirst();
+    rows.removeLast();
+    return rows;
+}
+
 QByteArray standardTable()
 {
     return "900678\tgiornale uno\t0678\t1\t\r\n"
@@ -486,9 +502,24 @@ void ConversionRunTest::completedRun()
                                        QStringLiteral("2|000901001|000001001|RIVISTA DUE|1"),
                                        QStringLiteral("0|000907777|000007777|SENZA PRODOTTO|0")}));
 
-    // X6.
+    // X6, with the numbers below; the list gives every product of 069 its outcome.
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
     QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::None);
+    const QString details = f.tp.dialogs.shown[0].details;
+    QVERIFY2(details.contains(QStringLiteral("3 righe lette, 3 caricate")) &&
+                 details.contains(QStringLiteral("3 trovati, 2 convertiti, 1 rimasti al 069 "
+                                                 "(di cui 1 senza codice nella tabella)")) &&
+                 details.contains(QStringLiteral("distributore 211: 2.")) &&
+                 details.contains(QDir::toNativeSeparators(f.tp.path(QStringLiteral("LOGS")))),
+             qPrintable(details));
+    QCOMPARE(listRows(f),
+             (QStringList{
+                 QStringLiteral("3;Non in tabella;555;;codice non presente nella tabella"),
+                 QStringLiteral("2;Rivista due;1001;000901001;convertito e spostato al "
+                                "distributore 211"),
+                 QStringLiteral("1;Giornale uno;678;000900678;convertito e spostato al "
+                                "distributore 211"),
+             }));
     QCOMPARE(f.view.caption(ViewLabel::Label6), QStringLiteral(" Modifica codice DL Titoli Varno"));
     QCOMPARE(f.view.progressMaximum, 2);
     QCOMPARE(f.view.progressValue, 2);
@@ -798,6 +829,15 @@ void ConversionRunTest::engineFailureEndsTheRun()
     }
     QVERIFY(f.product(1) == QStringLiteral("1|678|12") ||
             f.staging().contains(QStringLiteral("1|000900678|000000678|GIORNALE UNO|1")));
+    // The list keeps what was decided before the failure: every converted product.
+    const QStringList rows = f.staging().filter(QRegularExpression(QStringLiteral("^[1-9]")));
+    for (const QString& row : rows) {
+        const QString id = row.section(QLatin1Char('|'), 0, 0);
+        QVERIFY2(listRows(f)
+                         .filter(QRegularExpression(QLatin1Char('^') + id + QLatin1Char(';')))
+                         .size() == 1,
+                 qPrintable(row));
+    }
 }
 
 void ConversionRunTest::lockedCatalogueEndsTheRun()
@@ -929,8 +969,7 @@ void ConversionRunTest::codesMatchAsNumbers_data()
     QTest::newRow("negative new code is a bad line")
         << "2" << QByteArray("-66\tx\t2\t1\t\r\n9\ty\t9\t1\t\r\n") << "2" << 1;
     QTest::newRow("seventeen digits are a bad line")
-        << "3" << QByteArray("12345678901234567\tlungo\t3\t1\t\r\n9\ty\t9\t1\t\r\n") << "3"
-        << 1;
+        << "3" << QByteArray("12345678901234567\tlungo\t3\t1\t\r\n9\ty\t9\t1\t\r\n") << "3" << 1;
     QTest::newRow("fifteen digits keep their last nine")
         << "987654321"
         << QByteArray("999999999999999\tlungo\t123456789987654321\t1\t\r\n"

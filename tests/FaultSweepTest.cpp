@@ -255,6 +255,11 @@ void FaultSweepTest::everyOperationFailsInTurn()
             QVERIFY2(injectedLines.size() == 1 &&
                          s.tp.dialogs.shown.last().icon == MsgIcon::Critical,
                      at);
+        } else if (layer == Layer::Text && paths[n - 1].contains(QStringLiteral("Conversione_")) &&
+                   op != QLatin1String("close")) {
+            // A list that cannot be written is logged once, whatever the number; the run goes
+            // on without it.
+            QVERIFY2(injectedLines.size() == 1, at);
         } else if (silentInRun) {
             // Only the distributor look-up, whose trap logs every error, may write it.
             for (const QString& line : injectedLines)

@@ -134,8 +134,12 @@ acknowledge() {
     sleep 0.3
     shot "$file"
     text=$(box_text "$box") || fail "could not read the box titled $title"
+    BOX_TEXT=$text
+    # FIRST_LINE_ONLY=1: the box goes on below its first line (a summary); the rest is left
+    # in BOX_TEXT for the caller.
+    [[ "${FIRST_LINE_ONLY:-}" == 1 ]] && text=${text%%$'\n'*}
     [[ "$text" == "$expected" ]] || fail "box $title says \"$text\", expected \"$expected\""
-    echo "box: $text"
+    echo "box: $BOX_TEXT"
     press_return "$box"
     wait_window_gone "$box" 10 || fail "the box \"$text\" did not close"
 }

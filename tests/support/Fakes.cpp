@@ -7,7 +7,7 @@
 MsgAnswer FakeDialogs::message(const QString& text, MsgIcon icon, const QString& title,
                                MsgButtons buttons)
 {
-    shown.append({text, icon, title.isEmpty() ? defaultTitle() : title, buttons});
+    shown.append({text, icon, title.isEmpty() ? defaultTitle() : title, buttons, QString()});
     if (buttons == MsgButtons::Ok)
         return MsgAnswer::Ok;
     if (messageAnswers.empty())
@@ -15,6 +15,11 @@ MsgAnswer FakeDialogs::message(const QString& text, MsgIcon icon, const QString&
     const MsgAnswer answer = messageAnswers.front();
     messageAnswers.pop_front();
     return answer;
+}
+
+void FakeDialogs::messageWithDetails(const QString& text, const QString& details, MsgIcon icon)
+{
+    shown.append({text, icon, defaultTitle(), MsgButtons::Ok, details});
 }
 
 std::optional<QString> FakeDialogs::openFile(const QString& presetName, const QString& folder)

@@ -33,6 +33,7 @@ struct ShownMessage
     MsgIcon icon;
     QString title; // as shown: the default title when the box has none of its own
     MsgButtons buttons;
+    QString details; // below the text, in a box that has them
 };
 
 class FakeDialogs final : public Dialogs
@@ -40,6 +41,7 @@ class FakeDialogs final : public Dialogs
 public:
     MsgAnswer message(const QString& text, MsgIcon icon, const QString& title,
                       MsgButtons buttons) override;
+    void messageWithDetails(const QString& text, const QString& details, MsgIcon icon) override;
     std::optional<QString> openFile(const QString& presetName, const QString& folder) override;
     QString pickFolder() override;
 

@@ -148,9 +148,10 @@ Error FaultyTextFiles::openWrite(const QString& path, bool append,
     });
 }
 
-Error FaultyTextFiles::createNew(const QString& path, std::unique_ptr<TextWriter>& writer)
+Error FaultyTextFiles::createNew(const QString& path, std::unique_ptr<TextWriter>& writer,
+                                 Encoding encoding)
 {
     return faultyWriter(state_, "createNew", path, writer, [&](std::unique_ptr<TextWriter>& inner) {
-        return inner_.createNew(path, inner);
+        return inner_.createNew(path, inner, encoding);
     });
 }

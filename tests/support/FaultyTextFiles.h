@@ -49,7 +49,8 @@ public:
     Error openRead(const QString& path, std::unique_ptr<TextReader>& reader,
                    Decoding decoding = Decoding::CodePage) override;
     Error openWrite(const QString& path, bool append, std::unique_ptr<TextWriter>& writer) override;
-    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer) override;
+    Error createNew(const QString& path, std::unique_ptr<TextWriter>& writer,
+                    Encoding encoding = Encoding::CodePage) override;
 
     // Shared with the readers and writers handed out, which may outlive a test's plan.
     struct State

@@ -477,9 +477,10 @@ def statements():
                                  "CodiciCorvel.CodTestataNuovo = v.column2 AND "
                                  "CodiciCorvel.Modificato = 0 RETURNING CodiciCorvel.IdProdMod"
                                  % rows(m.group(1), 3, "(%s,%s,%s)"), v))
-    teach(r"SELECT IDProd, CodiceTestata from Prodotti where inforiv=1 and IDDL= @P1 ORDER BY "
-          r"CodiceTestata, IDProd")(sqlite(
-              "SELECT IDProd, CodiceTestata FROM Prodotti WHERE inforiv=1 AND IDDL=mssql_int(?1) "
+    teach(r"SELECT IDProd, CodiceTestata, Testata from Prodotti where inforiv=1 and IDDL= @P1 "
+          r"ORDER BY CodiceTestata, IDProd")(sqlite(
+              "SELECT IDProd, CodiceTestata, Testata FROM Prodotti WHERE inforiv=1 "
+              "AND IDDL=mssql_int(?1) "
               "ORDER BY CodiceTestata COLLATE NOCASE, IDProd"))
     teach(r"UPDATE Prodotti SET CodiceTestata=@P1 WHERE IDProd=@P2")(sqlite(
         "UPDATE Prodotti SET CodiceTestata=?1 WHERE IDProd=mssql_int(?2)"))

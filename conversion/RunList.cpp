@@ -1,0 +1,80 @@
+#include "conversion/RunList.h"
+
+#include "db/HostCatalog.h"
+#include "platform/Platform.h"
+#include "platform/TextFiles.h"
+
+#include <QDir>
+#include <QStringList>
+
+namespace {
+
+// A field as Excel reads it: quoted when it holds the separator, a quote or a line end.
+QString field(const QString& value)
+{
+    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('"')) &&
+        !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
+        return value;
+    return QLatin1Char('"') + QString(value).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
+} // namespace
+
+RunList::RunList(const Platform& platform, QString catalogue, QDateTime started)
+    : platform_(platform), catalogue_(std::move(catalogue)), started_(std::move(started))
+{
+}
+
+RunList::~RunList()
+{
+    if (writer_)
+        writer_->close();
+}
+
+QString RunList::path() const
+{
+    return QDir::toNativeSeparators(path_);
+}
+
+void RunList::add(const db::Product& product, const QString& newCode, const QString& outcome)
+{
+    if (failure_.failed())
+        return;
+    Error e = writer_ ? Error() : create();
+    if (!e.failed())
+        e = writer_->writeLine(QStringList{field(product.id.toString()), field(product.title),
+                                           field(product.code), field(newCode), field(outcome)}
+                                   .join(QLatin1Char(';')));
+    if (e.failed()) {
+        failure_ = e;
+        writer_.reset();
+        return;
+    }
+    ++rows_;
+}
+
+Error RunList::create()
+{
+    TextFileSystem& files = platform_.files;
+    const QString folder = platform_.inProgramFolder(QStringLiteral("LOGS"));
+    QString name;
+    for (const QChar c : catalogue_)
+        name += c.isLetterOrNumber() && c.unicode() < 0x80 ? c : QLatin1Char('_');
+    const QString base = folder + QDir::separator() + QStringLiteral("Conversione_") + name +
+                         QLatin1Char('_') + started_.toString(QStringLiteral("yyyy_MM_dd_HHmmss"));
+    path_ = base + QStringLiteral(".csv");
+    if (!files.folderExists(folder)) {
+        if (Error e = files.createFolder(folder); e.failed())
+            return e;
+    }
+    // A second run in the same second keeps the first one's list.
+    Error e = files.createNew(path_, writer_, Encoding::Utf8WithBom);
+    for (int n = 2; e.number == ErrorNumber::FileExists && n < 100; ++n) {
+        path_ = base + QStringLiteral("_%1.csv").arg(n);
+        e = files.createNew(path_, writer_, Encoding::Utf8WithBom);
+    }
+    if (e.failed())
+        return e;
+    return writer_->writeLine(QStringLiteral("IDProd;Testata;Codice vecchio;Codice nuovo;Esito"));
+}

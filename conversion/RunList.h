@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/Error.h"
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+
+struct Platform;
+class TextWriter;
+namespace db {
+struct Product;
+}
+
+// The run's list of distributor 069's products, LOGS/Conversione_<catalogue>_<stamp>.csv in
+// the program folder (the restore file's stamp): one row per product as the run found it,
+// with what became of it. Made for Excel in an Italian Windows, which opens it by double
+// click: UTF-8 with a byte-order mark, fields between ';', a caption row.
+//
+// Rows reach the disk as they are added. A list that cannot be written never stops the run:
+// its first failure sticks, and later rows are dropped.
+class RunList
+{
+public:
+    RunList(const Platform& platform, QString catalogue, QDateTime started);
+    ~RunList();
+    RunList(const RunList&) = delete;
+    RunList& operator=(const RunList&) = delete;
+
+    // newCode is empty when the product got none.
+    void add(const db::Product& product, const QString& newCode, const QString& outcome);
+
+    // With native separators; empty until the first row.
+    QString path() const;
+    int rows() const { return rows_; }
+    const Error& failure() const { return failure_; }
+
+private:
+    Error create();
+
+    const Platform& platform_;
+    QString catalogue_;
+    QDateTime started_;
+    QString path_;
+    std::unique_ptr<TextWriter> writer_;
+    int rows_ = 0;
+    Error failure_;
+};
