@@ -353,14 +353,13 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
 Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>& products)
 {
     products.clear();
-    const Error e =
-        c_.forEach(QStringLiteral("SELECT IDProd, CodiceTestata, Testata from Prodotti where "
-                                  "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
-                   {distributorId}, [&](const QSqlQuery& q) {
-                       const QVariant code = q.value(1);
-                       products.push_back(
-                           {q.value(0), textOf(code), code.isNull(), textOf(q.value(2))});
-                   });
+    const Error e = c_.forEach(
+        QStringLiteral("SELECT IDProd, CodiceTestata, Testata from Prodotti where "
+                       "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
+        {distributorId}, [&](const QSqlQuery& q) {
+            const QVariant code = q.value(1);
+            products.push_back({q.value(0), textOf(code), code.isNull(), textOf(q.value(2))});
+        });
     if (e.failed())
         products.clear();
     return e;
