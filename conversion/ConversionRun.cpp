@@ -487,7 +487,13 @@ bool ConversionRun::readCodeTable(std::vector<StagedLine>& lines)
                              CodeTable::stagedTitle(columns.title),
                              *CodeTable::sqlNumber(oldCode)});
         } else if (!firstRefused) {
-            firstRefused = Refused{number, line, why};
+            // The box says in words what the log numbers.
+            firstRefused =
+                Refused{number, line,
+                        columns.shape == Shape::TooShort
+                            ? Error{why.number, QStringLiteral("Mancano le colonne separate da "
+                                                               "TAB: ne servono almeno tre.")}
+                            : why};
         }
     }
     refusals.finish();
