@@ -193,8 +193,7 @@ void ConversionRun::endWith(const Error& e, bool logIt)
 {
     if (logIt)
         log_.LogError(e, kTrapLabel);
-    listProducts(QStringLiteral("convertito; non spostato al distributore 211: procedura "
-                                "interrotta"));
+    listProducts(QStringLiteral("; non spostato al distributore 211: procedura interrotta"));
     // The engine's own words do not tell the operator what to do about a lock.
     platform_.dialogs.messageWithDetails(e.number == ErrorNumber::LockTimeout
                                              ? kCatalogueHeld + QStringLiteral("\n\n") +
@@ -688,9 +687,9 @@ ConversionRun::Stage ConversionRun::reassign()
     if (distributor.isEmpty()) {
         // Writing an empty distributor into every converted product would orphan them; the
         // staging rows stay applied, so a later run moves them once "211" exists.
-        listProducts(QStringLiteral("convertito; non spostato: distributore 211 non trovato"));
+        listProducts(QStringLiteral("; non spostato: distributore 211 non trovato"));
         closeWith(QStringLiteral("Codice Fieg 211 non trovato!"),
-                  QStringLiteral("Procedura Terminata"));
+                  QStringLiteral("Procedura Terminata"), summary());
         return Stage::Done;
     }
 
@@ -740,13 +739,13 @@ ConversionRun::Stage ConversionRun::reassign()
     view_.setProgressValue(static_cast<int>(productIds.size()));
     for (const QString& id : std::as_const(moving))
         counts_.moved += refusedMoves_.contains(id) ? 0 : 1;
-    listProducts(QStringLiteral("convertito e spostato al distributore 211"));
+    listProducts(QStringLiteral(" e spostato al distributore 211"));
     connection_.close();
     closeWith(QStringLiteral("Procedura Completata"), QString(), summary());
     return Stage::Done;
 }
 
-void ConversionRun::listProducts(const QString& convertedOutcome)
+void ConversionRun::listProducts(const QString& move)
 {
     if (!list_)
         return;
@@ -754,18 +753,18 @@ void ConversionRun::listProducts(const QString& convertedOutcome)
     for (std::size_t p = 0; p < products_.size() && p < outcomes_.size(); ++p) {
         const ProductOutcome& o = outcomes_[p];
         const bool converted = o.kind == Outcome::Converted || o.kind == Outcome::Earlier;
-        if (listed_[p] || o.kind == Outcome::Undecided || (converted && convertedOutcome.isEmpty()))
+        if (listed_[p] || o.kind == Outcome::Undecided || (converted && move.isEmpty()))
             continue;
-        QString outcome = converted ? convertedOutcome : o.reason;
+        QString outcome = o.reason;
         if (converted) {
-            if (const auto it = refusedMoves_.constFind(products_[p].id.toString());
-                it != refusedMoves_.cend())
-                outcome = QStringLiteral("convertito; spostamento al distributore 211 non "
-                                         "riuscito: ") +
-                          *it;
-            if (o.kind == Outcome::Earlier)
-                outcome = QStringLiteral("gia' convertito da una conversione precedente; ") +
-                          outcome.mid(outcome.indexOf(QLatin1Char(';')) + 2);
+            outcome = o.kind == Outcome::Earlier
+                          ? QStringLiteral("convertito da una conversione precedente")
+                          : QStringLiteral("convertito");
+            const auto refused = refusedMoves_.constFind(products_[p].id.toString());
+            outcome +=
+                refused == refusedMoves_.cend()
+                    ? move
+                    : QStringLiteral("; spostamento al distributore 211 non riuscito: ") + *refused;
         }
         list_->add(products_[p], o.newCode, outcome);
         listed_[p] = true;

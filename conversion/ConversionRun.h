@@ -117,8 +117,8 @@ private:
                    const QString& details = QString());
 
     // Adds to the list the products whose outcome is final and not yet listed; a converted
-    // product is final once convertedOutcome says what became of its move.
-    void listProducts(const QString& convertedOutcome = QString());
+    // product is final once move says what became of its move (" e spostato al ...").
+    void listProducts(const QString& move = QString());
     // The numbers of the last box, and the paths of the list and of the restore file.
     QString summary() const;
     // What a run that ends early had committed, and where its files are.

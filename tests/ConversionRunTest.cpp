@@ -576,6 +576,11 @@ void ConversionRunTest::appliedProductsAreSkippedAndMoved()
     QCOMPARE(f.view.progressValue, 3);
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
     QVERIFY(f.logLines().isEmpty());
+    QCOMPARE(listRows(f), (QStringList{QStringLiteral("1;gia convertito;000900678;;convertito da "
+                                                      "una conversione precedente e spostato al "
+                                                      "distributore 211"),
+                                       QStringLiteral("2;da convertire;1001;000901001;convertito "
+                                                      "e spostato al distributore 211")}));
 }
 
 void ConversionRunTest::noDistributor069()
