@@ -92,21 +92,35 @@ qint32 sqliteNumber(const QString& nativeCode, const QString& text, bool opening
     }
 }
 
+struct Handling
+{
+    qint32 number;
+    Consequence consequence;
+};
+
+// What each failure does to the run; a number not here ends it. Every value is bound, so a
+// refusal of a statement's text or of the objects it names (CommandText, UnknownObject) is
+// never one row's fault: the same statement would be refused for every row.
+constexpr Handling kHandling[] = {
+    {ConversionFailed, Consequence::CostsRow},    {Truncation, Consequence::CostsRow},
+    {ConstraintViolation, Consequence::CostsRow}, {RowNotFound, Consequence::CostsRow},
+    {ObjectNotSet, Consequence::FileChoice},      {FileNotFound, Consequence::FileChoice},
+};
+
 } // namespace
+
+Consequence consequenceOf(qint32 number)
+{
+    for (const Handling& h : kHandling) {
+        if (h.number == number)
+            return h.consequence;
+    }
+    return Consequence::EndsRun;
+}
 
 bool isRowFault(qint32 number)
 {
-    switch (number) {
-    case CommandText:
-    case UnknownObject:
-    case ConversionFailed:
-    case Truncation:
-    case ConstraintViolation:
-    case RowNotFound:
-        return true;
-    default:
-        return false;
-    }
+    return consequenceOf(number) == Consequence::CostsRow;
 }
 
 bool isDeadlock(Engine engine, const QString& nativeCode)
