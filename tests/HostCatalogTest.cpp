@@ -72,10 +72,12 @@ private:
 };
 
 // The same catalogue file served by the SQL Server stand-in, reached through QODBC and
-// FreeTDS as a server is; the test reads and writes the file directly.
+// FreeTDS as a server is; the test reads and writes the file directly. version: the SQL
+// Server it answers as, empty for the newest.
 class StandInBackend final : public Backend
 {
 public:
+    explicit StandInBackend(QString version = {}) : version_(std::move(version)) {}
     QString prepare() override
     {
         if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
@@ -83,7 +85,7 @@ public:
         required_ = true;
         if (!dir_.isValid())
             return dir_.errorString();
-        return standIn_.start(dir_.path(), QStringLiteral("mirkel"), password());
+        return standIn_.start(dir_.path(), QStringLiteral("mirkel"), password(), version_);
     }
     bool required() const override { return required_; }
     bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) override
@@ -105,6 +107,7 @@ public:
 
 private:
     static QString password() { return QStringLiteral("Pw'Segreto;1"); }
+    QString version_;
     QTemporaryDir dir_;
     fixture::StandIn standIn_;
     QString file_;
@@ -855,15 +858,18 @@ int main(int argc, char** argv)
     const int n = int(args.size());
     SqliteBackend sqlite;
     StandInBackend standIn;
+    StandInBackend standIn2000(QStringLiteral("2000"));
     SqlServerBackend sqlServer;
     HostCatalogTest onSqlite(sqlite);
     HostCatalogTest onStandIn(standIn);
+    HostCatalogTest onStandIn2000(standIn2000);
     HostCatalogTest onSqlServer(sqlServer);
     int failures = 0;
     if (!one || only == "sqlite")
         failures += QTest::qExec(&onSqlite, n, args.data());
     if (!one || only == "sqlserver") {
         failures += QTest::qExec(&onStandIn, n, args.data());
+        failures += QTest::qExec(&onStandIn2000, n, args.data());
         failures += QTest::qExec(&onSqlServer, n, args.data());
     }
     return failures;
