@@ -286,6 +286,7 @@ private slots:
     void overLongStagingValuesAreRejected();
     void serverRefusalsAreClassified_data();
     void serverRefusalsAreClassified();
+    void serverBefore2000IsRefused();
     void heldLockEndsTheWait();
     void conversionLockIsTheSessions();
 
@@ -778,6 +779,10 @@ void HostCatalogTest::serverRefusalsAreClassified_data()
         << QStringLiteral("CREATE TABLE") << QList<int>{262} << AccessDenied;
     // The index wants ALTER permission, which the table never needed: it is done without.
     QTest::newRow("no index permission") << QStringLiteral("CREATE INDEX") << QList<int>{1088} << 0;
+    // Refusals of the statement itself, as SQL Server 2000 gives them for what it lacks.
+    QTest::newRow("syntax") << insert << QList<int>{170} << CommandText;
+    QTest::newRow("unknown view in the index batch")
+        << QStringLiteral("sysindexes") << QList<int>{208} << UnknownObject;
 }
 
 void HostCatalogTest::serverRefusalsAreClassified()
@@ -804,6 +809,20 @@ void HostCatalogTest::serverRefusalsAreClassified()
                                   QStringLiteral("Titolo"));
     QCOMPARE(e.number, number);
     QCOMPARE(c.deadlocked(), messages == QList<int>{1205});
+}
+
+void HostCatalogTest::serverBefore2000IsRefused()
+{
+    fixture::StandIn* server = b_.standIn();
+    if (!server)
+        QSKIP("the version is injected into the SQL Server stand-in");
+    // SQL Server 7 knows no SERVERPROPERTY.
+    server->fail(QStringLiteral("SERVERPROPERTY"), {195});
+    Connection c;
+    const Error e = c.open(b_.target(b_.catalogue()));
+    QCOMPARE(e.number, Unspecified);
+    QVERIFY2(e.description.contains(QStringLiteral("SQL Server 2000")), qPrintable(e.description));
+    QVERIFY(!c.isOpen());
 }
 
 void HostCatalogTest::heldLockEndsTheWait()
