@@ -2,8 +2,9 @@
 // products of distributor 069 and a code table of L lines, half of the products' codes being in the
 // table. The run's restore file is timed apart: what writing ahead costs the stages. With
 // --sqlserver the run and the report reach the catalogue through the SQL Server stand-in, over
-// TDS, which waits R ms before answering each request (a LAN).
-//   ConvertiBench [--products P] [--lines L] [--sqlserver [--rtt-ms R]]
+// TDS, which waits R ms before answering each request (a LAN) and answers as SQL Server V (2000,
+// 2005, 2008; the newest by default).
+//   ConvertiBench [--products P] [--lines L] [--sqlserver [--rtt-ms R] [--version V]]
 #include "conversion/CodeTable.h"
 #include "conversion/ConversionRun.h"
 #include "db/Database.h"
@@ -206,6 +207,9 @@ int main(int argc, char** argv)
     const bool sqlServer = args.contains(QStringLiteral("--sqlserver"));
     const qsizetype rttAt = args.indexOf(QStringLiteral("--rtt-ms"));
     const double rttMs = rttAt >= 0 && rttAt + 1 < args.size() ? args[rttAt + 1].toDouble() : 0;
+    const qsizetype versionAt = args.indexOf(QStringLiteral("--version"));
+    const QString version =
+        versionAt >= 0 && versionAt + 1 < args.size() ? args[versionAt + 1] : QString();
 
     TestPlatform tp;
     const QString folder = tp.path(QStringLiteral("db"));
@@ -233,7 +237,8 @@ int main(int argc, char** argv)
     if (sqlServer) {
         config.DBUsername = QStringLiteral("mirkel");
         config.DBPassword = QStringLiteral("bench");
-        if (const QString why = standIn.start(folder, config.DBUsername, config.DBPassword);
+        if (const QString why =
+                standIn.start(folder, config.DBUsername, config.DBPassword, version);
             !why.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(why));
             return 1;

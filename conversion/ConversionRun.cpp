@@ -42,8 +42,8 @@ QString counter(int n, const char* what)
 // The numbers the trap passes on to the file choice or over, without logging them.
 bool trapKeepsOutOfTheLog(qint32 number)
 {
-    return number == ErrorNumber::ObjectNotSet || number == ErrorNumber::FileNotFound ||
-           number == ErrorNumber::CommandText;
+    const db::Consequence c = db::consequenceOf(number);
+    return c == db::Consequence::FileChoice || c == db::Consequence::Unlogged;
 }
 
 const QString kAnotherRun = QStringLiteral(
@@ -182,9 +182,7 @@ bool ConversionRun::caughtFromDatabase(const Error& e)
     // changes it could not cover were rolled back and no more are made.
     if (restore_ && restore_->failure().failed())
         endWith(restore_->failure(), true);
-    const bool trapped = e.number == ErrorNumber::ObjectNotSet ||
-                         e.number == ErrorNumber::FileNotFound || db::isRowFault(e.number);
-    if (e.failed() && !trapped)
+    if (e.failed() && db::consequenceOf(e.number) == db::Consequence::EndsRun)
         endWith(e, true);
     return caught(e);
 }

@@ -21,10 +21,10 @@ struct Platform;
 // acquisition, staging load, title-code rewrite and distributor reassignment.
 //
 // One error trap covers the whole run (caught()): "object not set" and "file not found" send
-// the run to the operator's file choice, a command the database rejects is passed over,
-// anything else is logged under "CMDiNVERTI" and the run goes on. Once the trap has sent the
-// run to the file choice it is spent: a further error ends the run with a message. A failure
-// of the database engine or of the connection, rather than of one row, ends the run at once.
+// the run to the operator's file choice, anything else is logged under "CMDiNVERTI" and the
+// run goes on. Once the trap has sent the run to the file choice it is spent: a further error
+// ends the run with a message. A database failure that is not one row's own (the engine, the
+// connection, or a statement refused for its text) ends the run at once: db::consequenceOf().
 //
 // The stages read what they need once, decide in memory and write in batches (BatchWriter).
 // Every transaction that changes a row is preceded by the statements that undo it, in the

@@ -43,6 +43,11 @@ QString nextConnectionName()
 
 const QString kSqliteSuffix = QStringLiteral(".sqlite");
 
+// SQL Server 2000: what the run's statements need, and what the host's own installer wrote for.
+constexpr int kOldestServer = 8;
+const QString kUnsupportedVersion =
+    QStringLiteral("Versione di SQL Server non supportata: serve SQL Server 2000 o successivo.");
+
 Traffic& counters()
 {
     static Traffic t;
@@ -139,6 +144,7 @@ void Connection::close()
     open_ = false;
     folderOnly_ = false;
     inTransaction_ = false;
+    serverVersion_ = 0;
     sqliteFile_.clear();
 }
 
@@ -262,10 +268,24 @@ Error Connection::open(const ConnectionTarget& target)
         return sqlError(database.lastError(), true);
     open_ = true;
     // SQL Server waits for a lock for ever by default; a row the host program holds must not
-    // hang the window. The option lasts for the session, which is what it is for.
-    if (Error e = execute(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockTimeoutMs())); e.failed()) {
+    // hang the window. The option lasts for the session, which is what it is for. The
+    // version, in the same request, decides the statement forms where versions differ.
+    Rows version;
+    if (Error e = query(QStringLiteral("SET LOCK_TIMEOUT %1 SELECT CAST(SERVERPROPERTY("
+                                       "'ProductVersion') AS nvarchar(128)) AS v")
+                            .arg(lockTimeoutMs()),
+                        {}, version);
+        e.failed()) {
         close();
+        // SQL Server 7 and older know no SERVERPROPERTY.
+        if (e.number == ErrorNumber::CommandText)
+            return {ErrorNumber::Unspecified, kUnsupportedVersion};
         return e;
+    }
+    serverVersion_ = version.text(QStringLiteral("v")).section(QLatin1Char('.'), 0, 0).toInt();
+    if (serverVersion_ < kOldestServer) {
+        close();
+        return {ErrorNumber::Unspecified, kUnsupportedVersion};
     }
     return {};
 }

@@ -80,6 +80,9 @@ public:
     void close();
     bool isOpen() const { return open_; }
     Engine engine() const { return target_.engine; }
+    // SQL Server's major version read at opening (8 for 2000, 9 for 2005, ...); 0 on the
+    // embedded engine.
+    int serverVersion() const { return serverVersion_; }
 
     Error execute(const QString& sql, const QVariantList& binds = {}, int* rowsAffected = nullptr);
     // Reads the whole result, or its first maxRows rows when maxRows > 0.
@@ -136,6 +139,7 @@ private:
     bool folderOnly_ = false; // the embedded engine's "master": the folder itself
     bool inTransaction_ = false;
     bool deadlocked_ = false;
+    int serverVersion_ = 0;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> prepared_;
     std::unique_ptr<QSqlQuery> direct_;
     std::unique_ptr<QLockFile> lock_;

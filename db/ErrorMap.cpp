@@ -16,18 +16,18 @@ struct Mapping
 
 // SQL Server message numbers and what the OLE DB provider makes of them.
 constexpr Mapping kSqlServer[] = {
-    {102, CommandText},         {105, CommandText},          {156, CommandText},
-    {170, CommandText},         {2812, CommandText},         {207, UnknownObject},
-    {208, UnknownObject},       {4104, UnknownObject},       {241, ConversionFailed},
-    {242, ConversionFailed},    {245, ConversionFailed},     {257, ConversionFailed},
-    {295, ConversionFailed},    {8114, ConversionFailed},    {8115, ConversionFailed},
-    {2628, Truncation},         {8152, Truncation},          {515, ConstraintViolation},
-    {547, ConstraintViolation}, {2601, ConstraintViolation}, {2627, ConstraintViolation},
-    {18452, LoginFailed},       {18456, LoginFailed},        {18470, LoginFailed},
-    {18486, LoginFailed},       {18487, LoginFailed},        {18488, LoginFailed},
-    {4060, Unreachable},        {229, AccessDenied},         {230, AccessDenied},
-    {262, AccessDenied},        {3906, AccessDenied},        {1088, AccessDenied},
-    {1222, LockTimeout},
+    {102, CommandText},          {105, CommandText},         {156, CommandText},
+    {170, CommandText},          {195, CommandText},         {2812, CommandText},
+    {207, UnknownObject},        {208, UnknownObject},       {4104, UnknownObject},
+    {241, ConversionFailed},     {242, ConversionFailed},    {245, ConversionFailed},
+    {257, ConversionFailed},     {295, ConversionFailed},    {8114, ConversionFailed},
+    {8115, ConversionFailed},    {2628, Truncation},         {8152, Truncation},
+    {515, ConstraintViolation},  {547, ConstraintViolation}, {2601, ConstraintViolation},
+    {2627, ConstraintViolation}, {18452, LoginFailed},       {18456, LoginFailed},
+    {18470, LoginFailed},        {18486, LoginFailed},       {18487, LoginFailed},
+    {18488, LoginFailed},        {4060, Unreachable},        {229, AccessDenied},
+    {230, AccessDenied},         {262, AccessDenied},        {3906, AccessDenied},
+    {1088, AccessDenied},        {1222, LockTimeout},
 };
 
 constexpr int kDeadlockVictim = 1205;
@@ -92,21 +92,35 @@ qint32 sqliteNumber(const QString& nativeCode, const QString& text, bool opening
     }
 }
 
+struct Handling
+{
+    qint32 number;
+    Consequence consequence;
+};
+
+// What each failure does to the run; a number not here ends it. Every value is bound, so a
+// refusal of a statement's text or of the objects it names (CommandText, UnknownObject) is
+// never one row's fault: the same statement would be refused for every row.
+constexpr Handling kHandling[] = {
+    {ConversionFailed, Consequence::CostsRow},    {Truncation, Consequence::CostsRow},
+    {ConstraintViolation, Consequence::CostsRow}, {RowNotFound, Consequence::CostsRow},
+    {ObjectNotSet, Consequence::FileChoice},      {FileNotFound, Consequence::FileChoice},
+};
+
 } // namespace
+
+Consequence consequenceOf(qint32 number)
+{
+    for (const Handling& h : kHandling) {
+        if (h.number == number)
+            return h.consequence;
+    }
+    return Consequence::EndsRun;
+}
 
 bool isRowFault(qint32 number)
 {
-    switch (number) {
-    case CommandText:
-    case UnknownObject:
-    case ConversionFailed:
-    case Truncation:
-    case ConstraintViolation:
-    case RowNotFound:
-        return true;
-    default:
-        return false;
-    }
+    return consequenceOf(number) == Consequence::CostsRow;
 }
 
 bool isDeadlock(Engine engine, const QString& nativeCode)

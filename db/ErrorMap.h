@@ -13,8 +13,17 @@ namespace db {
 // Numbers the map does not name become ErrorNumber::Unspecified.
 qint32 mapErrorNumber(Engine engine, const QString& nativeCode, const QString& text, bool opening);
 
-// Whether a mapped number is a refusal of one statement for its own sake (its text, its
-// values, the row it names), as opposed to a failure of the engine or of the connection.
+// What the run does with a failure a statement reported, by its mapped number.
+enum class Consequence {
+    EndsRun,    // logged once; a box, and the run ends
+    CostsRow,   // logged; the row is left as it was and the run goes on
+    FileChoice, // not logged; the run goes back to choosing the code table
+    Unlogged,   // not logged; the run goes on
+};
+Consequence consequenceOf(qint32 number);
+
+// Whether a mapped number is a refusal of one row for its own values (truncation, a
+// constraint, a conversion, a row taken meanwhile): consequenceOf() says CostsRow.
 bool isRowFault(qint32 number);
 
 // Whether the server chose this statement's transaction as a deadlock victim: the same work

@@ -25,10 +25,13 @@ const QString kStagingDdlSqlServer = QStringLiteral(
     "[Modificato] [int] NULL "
     ") ON [PRIMARY] ");
 const QString kStagingIndexSqlServer = QStringLiteral(
-    "IF NOT EXISTS (SELECT * FROM sys.indexes WHERE name = N'IX_CodiciCorvel_CodTestataVecchio' "
-    "AND object_id = OBJECT_ID(N'[dbo].[CodiciCorvel]')) "
+    "IF NOT EXISTS (SELECT * FROM dbo.sysindexes WHERE name = N'IX_CodiciCorvel_CodTestataVecchio' "
+    "AND id = OBJECT_ID(N'[dbo].[CodiciCorvel]')) "
     "CREATE INDEX [IX_CodiciCorvel_CodTestataVecchio] ON [dbo].[CodiciCorvel] "
     "([CodTestataVecchio])");
+
+// SQL Server 2005: the first version with UPDATE TOP.
+constexpr int kUpdateTop = 9;
 
 // The same table on the embedded engine. The checks reject what SQL Server would truncate,
 // with its wording.
@@ -205,6 +208,17 @@ std::optional<QString> jsonRows(const std::vector<QVariantList>& rows)
 const Error kRowTaken{ErrorNumber::RowNotFound,
                       QStringLiteral("La riga di CodiciCorvel non è più disponibile.")};
 
+// Runs a batch that ends by selecting @@ROWCOUNT as n, read in the batch that changed the
+// rows: every version has it, and no session option hides it.
+Error countedUpdate(Connection& c, const QString& sql, const QVariantList& binds, int& n)
+{
+    Rows rows;
+    if (Error e = c.query(sql, binds, rows, 1); e.failed())
+        return e;
+    n = rows.eof() ? 0 : rows.value(QStringLiteral("n")).toInt();
+    return {};
+}
+
 } // namespace
 
 Error HostCatalog::insertStagingRows(const std::vector<NewStagingRow>& rows)
@@ -260,7 +274,6 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
         e.failed())
         return e;
 
-    // Each marked row comes back as a result row, which no session option can hide.
     QVariantList marks;
     std::size_t set = 0;
     for (const Conversion& c : conversions) {
@@ -270,34 +283,41 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
         }
     }
     if (set > 0) {
-        Rows marked;
-        if (Error e =
-                c_.query(QStringLiteral("UPDATE s SET IdProdMod = v.prod, Modificato = 1 "
-                                        "OUTPUT inserted.IdProdMod FROM CodiciCorvel AS s "
-                                        "JOIN (%1) AS v ON s.CodTestataVecchio = "
-                                        "v.oldCode AND s.CodTestataNuovo = v.newCode "
-                                        "WHERE s.Modificato = 0")
-                             .arg(selectRows(QStringLiteral("? AS oldCode,? AS newCode,? AS prod"),
-                                             QStringLiteral("?,?,?"), set)),
-                         marks, marked);
+        int marked = 0;
+        if (Error e = countedUpdate(
+                c_,
+                QStringLiteral("UPDATE s SET IdProdMod = v.prod, Modificato = 1 "
+                               "FROM CodiciCorvel AS s "
+                               "JOIN (%1) AS v ON s.CodTestataVecchio = "
+                               "v.oldCode AND s.CodTestataNuovo = v.newCode "
+                               "WHERE s.Modificato = 0 SELECT @@ROWCOUNT AS n")
+                    .arg(selectRows(QStringLiteral("? AS oldCode,? AS newCode,? AS prod"),
+                                    QStringLiteral("?,?,?"), set)),
+                marks, marked);
             e.failed())
             return e;
-        if (std::size_t(marked.count()) != set)
+        if (std::size_t(marked) != set)
             return kRowTaken;
     }
-    // Rows with a twin: the first free one with the same codes, one statement each.
+    // Rows with a twin: the first free one with the same codes, one statement each. SQL
+    // Server 2000 has no UPDATE TOP: its row limit is set back within the same batch.
+    const QString update = QStringLiteral(
+        "UPDATE %1CodiciCorvel SET IdProdMod=?, Modificato=1 WHERE CodTestataVecchio=? AND "
+        "CodTestataNuovo=? AND Modificato=0 ");
+    const QString oneTwin =
+        c_.serverVersion() >= kUpdateTop
+            ? update.arg(QStringLiteral("TOP (1) ")) + QStringLiteral("SELECT @@ROWCOUNT AS n")
+            : QStringLiteral("DECLARE @n int SET ROWCOUNT 1 ") + update.arg(QString()) +
+                  QStringLiteral("SELECT @n = @@ROWCOUNT SET ROWCOUNT 0 SELECT @n AS n");
     for (const Conversion& c : conversions) {
         if (!c.row->twin)
             continue;
-        Rows marked;
-        if (Error e = c_.query(QStringLiteral("UPDATE TOP (1) CodiciCorvel SET IdProdMod=?, "
-                                              "Modificato=1 OUTPUT inserted.IdProdMod WHERE "
-                                              "CodTestataVecchio=? AND CodTestataNuovo=? AND "
-                                              "Modificato=0"),
-                               {c.product->id, c.row->oldCode, c.row->newCode}, marked);
+        int marked = 0;
+        if (Error e =
+                countedUpdate(c_, oneTwin, {c.product->id, c.row->oldCode, c.row->newCode}, marked);
             e.failed())
             return e;
-        if (marked.count() != 1)
+        if (marked != 1)
             return kRowTaken;
     }
     return {};

@@ -27,7 +27,7 @@ inline constexpr qint32 InvalidArgument = 5;
 inline constexpr qint32 TypeMismatch = 13;
 
 // Data-access numbers, as the SQL Server OLE DB provider reports them.
-inline constexpr qint32 CommandText = -2147217900;         // 0x80040E14, passed over by the run
+inline constexpr qint32 CommandText = -2147217900;         // 0x80040E14
 inline constexpr qint32 UnknownObject = -2147217865;       // 0x80040E37
 inline constexpr qint32 ConversionFailed = -2147217913;    // 0x80040E07
 inline constexpr qint32 Truncation = -2147217833;          // 0x80040E57

@@ -179,7 +179,7 @@ private slots:
 
     void trapFileNotFoundAndObjectNotSet_data();
     void trapFileNotFoundAndObjectNotSet();
-    void trapRejectedCommandIsSilent();
+    void trapRejectedCommandEndsTheRun();
     void trapOtherErrorsAreLoggedOnce();
     void secondErrorAfterDiversionEndsTheRun();
     void refusedConversionChangesNeither_data();
@@ -677,17 +677,21 @@ void refuseStaging(RunFixture& f, const QString& oldCodes, const QString& failur
                               .arg(oldCodes, failure)));
 }
 
-void ConversionRunTest::trapRejectedCommandIsSilent()
+// A refusal of the statement itself ends the run, logged once, before any product changes.
+void ConversionRunTest::trapRejectedCommandEndsTheRun()
 {
     RunFixture f(standardProducts());
     f.table(standardTable());
     refuseStaging(f, QStringLiteral("'000001001'"), QStringLiteral("json('no')"));
     f.run();
-    QVERIFY(f.logLines().isEmpty());
-    QCOMPARE(f.staging().size(), 2);
+    const QStringList log = f.logLines();
+    QCOMPARE(log.size(), 1);
+    QVERIFY(log[0].startsWith(QStringLiteral("ERROR:\tErrore numero: -2147217900 ")));
+    QCOMPARE(f.staging().size(), 0);
     QCOMPARE(f.product(2), QStringLiteral("2|1001|12"));
-    QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
-    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QCOMPARE(f.tp.dialogs.shown.size(), 1);
+    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
 }
 
 void ConversionRunTest::trapOtherErrorsAreLoggedOnce()
@@ -777,7 +781,7 @@ void ConversionRunTest::unreadableListEndsThePass()
     f.table(standardTable());
     // Queries in the rewrite: the 069 look-up, the product list, the staging rows.
     FaultPlan plan{Stage::Rewrite,
-                   {ErrorNumber::UnknownObject, QStringLiteral("Invalid object name")},
+                   {ErrorNumber::ConversionFailed, QStringLiteral("Conversione non riuscita")},
                    2,
                    {"query"},
                    1};
@@ -806,6 +810,11 @@ void ConversionRunTest::engineFailureEndsTheRun_data()
         << int(Stage::Reassign) << QByteArray("query") << 2 << ErrorNumber::ConversionFailed;
     QTest::newRow("unknown number reading the products")
         << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217887);
+    // Every value is bound: a refused text or object is the statement's fault, not a row's.
+    QTest::newRow("syntax refused while staging")
+        << int(Stage::Staging) << QByteArray("execute") << 3 << ErrorNumber::CommandText;
+    QTest::newRow("unknown object in the rewrite")
+        << int(Stage::Rewrite) << QByteArray("execute") << 1 << ErrorNumber::UnknownObject;
 }
 
 void ConversionRunTest::engineFailureEndsTheRun()

@@ -25,6 +25,9 @@ void ErrorMapTest::sqlServer_data()
 
     QTest::newRow("syntax") << "102"
                             << "Incorrect syntax near 'x'." << false << CommandText;
+    QTest::newRow("unknown function")
+        << "195"
+        << "'SERVERPROPERTY' is not a recognized function name." << false << CommandText;
     QTest::newRow("unknown procedure") << "2812"
                                        << "" << false << CommandText;
     QTest::newRow("unknown table") << "208"

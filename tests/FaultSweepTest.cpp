@@ -245,9 +245,8 @@ void FaultSweepTest::everyOperationFailsInTurn()
                 injectedLines.append(line);
         }
         QVERIFY2(injectedLines.size() <= 1, qPrintable(where + ": " + injectedLines.join('\n')));
-        const bool silentInRun = number == ErrorNumber::CommandText ||
-                                 number == ErrorNumber::FileNotFound ||
-                                 number == ErrorNumber::ObjectNotSet;
+        const bool silentInRun =
+            number == ErrorNumber::FileNotFound || number == ErrorNumber::ObjectNotSet;
         // A restore file that cannot be written ends the run, logged whatever the number; its
         // close, after the last block was synced, has nothing to report.
         if (layer == Layer::Text && paths[n - 1].contains(QStringLiteral("Ripristino_")) &&

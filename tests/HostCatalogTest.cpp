@@ -72,10 +72,12 @@ private:
 };
 
 // The same catalogue file served by the SQL Server stand-in, reached through QODBC and
-// FreeTDS as a server is; the test reads and writes the file directly.
+// FreeTDS as a server is; the test reads and writes the file directly. version: the SQL
+// Server it answers as, empty for the newest.
 class StandInBackend final : public Backend
 {
 public:
+    explicit StandInBackend(QString version = {}) : version_(std::move(version)) {}
     QString prepare() override
     {
         if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
@@ -83,7 +85,7 @@ public:
         required_ = true;
         if (!dir_.isValid())
             return dir_.errorString();
-        return standIn_.start(dir_.path(), QStringLiteral("mirkel"), password());
+        return standIn_.start(dir_.path(), QStringLiteral("mirkel"), password(), version_);
     }
     bool required() const override { return required_; }
     bool reset(const QList<Subject>& subjects, const QList<ProductRow>& products) override
@@ -105,6 +107,7 @@ public:
 
 private:
     static QString password() { return QStringLiteral("Pw'Segreto;1"); }
+    QString version_;
     QTemporaryDir dir_;
     fixture::StandIn standIn_;
     QString file_;
@@ -283,6 +286,7 @@ private slots:
     void overLongStagingValuesAreRejected();
     void serverRefusalsAreClassified_data();
     void serverRefusalsAreClassified();
+    void serverBefore2000IsRefused();
     void heldLockEndsTheWait();
     void conversionLockIsTheSessions();
 
@@ -775,6 +779,9 @@ void HostCatalogTest::serverRefusalsAreClassified_data()
         << QStringLiteral("CREATE TABLE") << QList<int>{262} << AccessDenied;
     // The index wants ALTER permission, which the table never needed: it is done without.
     QTest::newRow("no index permission") << QStringLiteral("CREATE INDEX") << QList<int>{1088} << 0;
+    // A refusal of the statement itself, as SQL Server 2000 gives it for what it lacks.
+    QTest::newRow("unknown view in the index batch")
+        << QStringLiteral("sysindexes") << QList<int>{208} << UnknownObject;
 }
 
 void HostCatalogTest::serverRefusalsAreClassified()
@@ -801,6 +808,20 @@ void HostCatalogTest::serverRefusalsAreClassified()
                                   QStringLiteral("Titolo"));
     QCOMPARE(e.number, number);
     QCOMPARE(c.deadlocked(), messages == QList<int>{1205});
+}
+
+void HostCatalogTest::serverBefore2000IsRefused()
+{
+    fixture::StandIn* server = b_.standIn();
+    if (!server)
+        QSKIP("the version is injected into the SQL Server stand-in");
+    // SQL Server 7 knows no SERVERPROPERTY.
+    server->fail(QStringLiteral("SERVERPROPERTY"), {195});
+    Connection c;
+    const Error e = c.open(b_.target(b_.catalogue()));
+    QCOMPARE(e.number, Unspecified);
+    QVERIFY2(e.description.contains(QStringLiteral("SQL Server 2000")), qPrintable(e.description));
+    QVERIFY(!c.isOpen());
 }
 
 void HostCatalogTest::heldLockEndsTheWait()
@@ -855,15 +876,18 @@ int main(int argc, char** argv)
     const int n = int(args.size());
     SqliteBackend sqlite;
     StandInBackend standIn;
+    StandInBackend standIn2000(QStringLiteral("2000"));
     SqlServerBackend sqlServer;
     HostCatalogTest onSqlite(sqlite);
     HostCatalogTest onStandIn(standIn);
+    HostCatalogTest onStandIn2000(standIn2000);
     HostCatalogTest onSqlServer(sqlServer);
     int failures = 0;
     if (!one || only == "sqlite")
         failures += QTest::qExec(&onSqlite, n, args.data());
     if (!one || only == "sqlserver") {
         failures += QTest::qExec(&onStandIn, n, args.data());
+        failures += QTest::qExec(&onStandIn2000, n, args.data());
         failures += QTest::qExec(&onSqlServer, n, args.data());
     }
     return failures;

@@ -85,11 +85,12 @@ make_program_folder() {
 XML
 }
 
-# serve_catalogues DIR: the SQL Server stand-in serves DIR/db, accepting the logins of
-# DIR/Mirkel.XML, and the configuration names it as its server. It ends with the script.
+# serve_catalogues DIR [VERSION]: the SQL Server stand-in serves DIR/db, accepting the logins
+# of DIR/Mirkel.XML, and the configuration names it as its server. It answers as SQL Server
+# VERSION (2000, 2005, ...; the newest by default). It ends with the script.
 serve_catalogues() {
-    local dir=$1
-    sleep 100000 | python3 "$E2E_DIR/../support/sqlserver_standin.py" "$dir/db" \
+    local dir=$1 version=${2:-2022}
+    sleep 100000 | python3 "$E2E_DIR/../support/sqlserver_standin.py" "$dir/db" --version "$version" \
         --login sa e2e-admin --login mirkel e2e-user >"$dir/standin.out" 2>"$dir/standin.err" &
     STANDIN_PID=$!
     trap 'kill $(jobs -p) 2>/dev/null || true' EXIT

@@ -16,7 +16,8 @@ StandIn::~StandIn()
     process_.waitForFinished(10000);
 }
 
-QString StandIn::start(const QString& folder, const QString& user, const QString& password)
+QString StandIn::start(const QString& folder, const QString& user, const QString& password,
+                       const QString& version)
 {
     const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
     if (python.isEmpty())
@@ -24,6 +25,8 @@ QString StandIn::start(const QString& folder, const QString& user, const QString
     process_.setProgram(python);
     QStringList arguments{QStringLiteral(CONVERTI_SQLSERVER_STANDIN), folder,
                           QStringLiteral("--login"), user, password};
+    if (!version.isEmpty())
+        arguments << QStringLiteral("--version") << version;
     // Every request the stand-in receives, one JSON line each: for reading a failure.
     if (const QString trace = qEnvironmentVariable("CONVERTI_STANDIN_TRACE"); !trace.isEmpty())
         arguments << QStringLiteral("--trace") << trace;

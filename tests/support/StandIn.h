@@ -17,8 +17,10 @@ public:
     StandIn(const StandIn&) = delete;
     StandIn& operator=(const StandIn&) = delete;
 
-    // Empty when it listens, else why not (python3 missing, the stand-in failed).
-    QString start(const QString& folder, const QString& user, const QString& password);
+    // Empty when it listens, else why not (python3 missing, the stand-in failed). version:
+    // the SQL Server to answer as ("2000", "2005", ...), empty for the newest.
+    QString start(const QString& folder, const QString& user, const QString& password,
+                  const QString& version = {});
     // "127.0.0.1,PORT", as DBServerName holds it.
     QString server() const { return QStringLiteral("127.0.0.1,%1").arg(port_); }
 

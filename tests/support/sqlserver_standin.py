@@ -18,7 +18,11 @@ What it reproduces, at the points the program relies on:
 - sp_prepexec, sp_execute, sp_unprepare, sp_executesql, sp_databases, sp_getapplock.
 
 Usage: sqlserver_standin.py FOLDER [--login USER PASSWORD]... [--trace FILE]
-Without --login any login is accepted.
+                           [--version 7|2000|2005|2008|2022]
+Without --login any login is accepted. --version (default 2022) is the SQL Server to answer
+as: its ProductVersion, and the refusal, with that version's number and text, of the syntax
+it lacks (2000: OUTPUT, UPDATE/DELETE TOP, sys.* views, CTEs, CONTEXT_INFO(), VALUES row
+lists; 2005: VALUES row lists; 7: SERVERPROPERTY too).
 Each FOLDER/<NAME>.sqlite is the catalogue NAME (matched without regard to case).
 The first line on stdout is {"port": N}. Then each JSON line on stdin is a command, answered
 by one JSON line on stdout:
@@ -52,6 +56,9 @@ DONE_MORE, DONE_ERROR, DONE_INXACT, DONE_COUNT, DONE_ATTN = 0x01, 0x02, 0x04, 0x
 # The texts SQL Server gives for the messages the stand-in raises.
 MESSAGES = {
     102: (15, "Incorrect syntax near '%s'."),
+    156: (15, "Incorrect syntax near the keyword '%s'."),
+    170: (15, "Line 1: Incorrect syntax near '%s'."),
+    195: (15, "'%s' is not a recognized function name."),
     207: (16, "Invalid column name '%s'."),
     208: (16, "Invalid object name '%s'."),
     229: (14, "The %s permission was denied on the object '%s', database '%s', schema 'dbo'."),
@@ -369,6 +376,36 @@ def engine_error(e, session):
     return SqlError(message(102, text))
 
 
+# ---- what each version lacks ---------------------------------------------------------------
+
+# The version each major number answers as: SERVERPROPERTY('ProductVersion').
+VERSIONS = {7: "7.00.1063", 8: "8.00.2039", 9: "9.00.5000.00", 10: "10.0.6000.29",
+            16: "16.0.1000.6"}
+YEARS = {"7": 7, "2000": 8, "2005": 9, "2008": 10, "2022": 16}
+
+# (pattern, the last major version that lacks it, the refusal as (number, argument)).
+LACKING = [
+    (re.compile(r"\bSERVERPROPERTY\s*\(", re.I), 7, (195, "SERVERPROPERTY")),
+    (re.compile(r"\bOUTPUT\s+(?:inserted|deleted)\.", re.I), 8, (170, "OUTPUT")),
+    (re.compile(r"\b(?:UPDATE|DELETE)\s+TOP\s*\(", re.I), 8, (170, "(")),
+    (re.compile(r"\bsys\.(\w+)", re.I), 8, (208, None)),
+    (re.compile(r"(?:^|;|\s)WITH\s+\w+(?:\s*\([^)]*\))?\s+AS\s*\(", re.I), 8, (156, "WITH")),
+    (re.compile(r"\bCONTEXT_INFO\s*\(", re.I), 8, (195, "CONTEXT_INFO")),
+    (re.compile(r"\bVALUES\s*\([^()]*\)\s*,\s*\(", re.I), 9, (102, ",")),
+]
+
+
+def refusal(text, version):
+    """The error the version gives for syntax it lacks in text, or None."""
+    for pattern, last, (number, argument) in LACKING:
+        m = pattern.search(text)
+        if m and version <= last:
+            if version == 8 and number == 102:
+                number = 170
+            return SqlError(message(number, argument or m.group(0)))
+    return None
+
+
 # ---- the statements it has been taught ----------------------------------------------------
 
 def norm(sql):
@@ -410,6 +447,10 @@ def statements():
         session.options[m.group(1).upper()] = int(m.group(2))
         return []
 
+    @teach(r"SELECT CAST\(SERVERPROPERTY\('ProductVersion'\) AS nvarchar\(128\)\) AS v")
+    def product_version(session, m, values):
+        return [Result([("v",)], [(VERSIONS[session.server.version],)])]
+
     @teach(r"sp_databases|EXEC sp_databases")
     def databases(session, m, values):
         rows = [(name, 8192, None) for name in session.server.catalogue_names()]
@@ -438,7 +479,7 @@ def statements():
         session.catalogue.install_rules()
         return []
 
-    @teach(r"IF NOT EXISTS \(SELECT \* FROM sys\.indexes WHERE name = N'(\w+)' AND object_id "
+    @teach(r"IF NOT EXISTS \(SELECT \* FROM dbo\.sysindexes WHERE name = N'(\w+)' AND id "
            r"= OBJECT_ID\(N'\[dbo\]\.\[(\w+)\]'\)\) CREATE INDEX \[(\w+)\] ON \[dbo\]\.\[(\w+)\] "
            r"\(\[(\w+)\]\)")
     def create_index(session, m, values):
@@ -466,30 +507,38 @@ def statements():
         lambda s, m, v: s.sqlite("UPDATE Prodotti SET CodiceTestata = v.column2 FROM (VALUES %s) "
                                  "AS v WHERE Prodotti.IDProd = mssql_int(v.column1)"
                                  % rows(m.group(1), 2, "(%s,%s)"), v))
+    def counted(results):
+        """An update's count, then SELECT @@ROWCOUNT AS n in the same batch."""
+        return results + [Result([("n",)], [(results[-1].count,)])]
+
     # SQL Server picks one of several matching source rows; SQLite does too.
-    teach(r"UPDATE s SET IdProdMod = v\.prod, Modificato = 1 OUTPUT inserted\.IdProdMod FROM "
+    teach(r"UPDATE s SET IdProdMod = v\.prod, Modificato = 1 FROM "
           r"CodiciCorvel AS s JOIN \((SELECT @P\d+ AS oldCode,@P\d+ AS newCode,@P\d+ AS prod"
           r"(?: UNION ALL SELECT @P\d+,@P\d+,@P\d+)*)\) AS v ON s\.CodTestataVecchio = "
-          r"v\.oldCode AND s\.CodTestataNuovo = v\.newCode WHERE s\.Modificato = 0")(
-        lambda s, m, v: s.sqlite("UPDATE CodiciCorvel SET IdProdMod = mssql_int(v.column3), "
-                                 "Modificato = 1 FROM (VALUES %s) AS v WHERE "
-                                 "CodiciCorvel.CodTestataVecchio = v.column1 AND "
-                                 "CodiciCorvel.CodTestataNuovo = v.column2 AND "
-                                 "CodiciCorvel.Modificato = 0 RETURNING CodiciCorvel.IdProdMod"
-                                 % rows(m.group(1), 3, "(%s,%s,%s)"), v))
+          r"v\.oldCode AND s\.CodTestataNuovo = v\.newCode WHERE s\.Modificato = 0 "
+          r"SELECT @@ROWCOUNT AS n")(
+        lambda s, m, v: counted(s.sqlite(
+            "UPDATE CodiciCorvel SET IdProdMod = mssql_int(v.column3), "
+            "Modificato = 1 FROM (VALUES %s) AS v WHERE "
+            "CodiciCorvel.CodTestataVecchio = v.column1 AND "
+            "CodiciCorvel.CodTestataNuovo = v.column2 AND "
+            "CodiciCorvel.Modificato = 0" % rows(m.group(1), 3, "(%s,%s,%s)"), v)))
     teach(r"SELECT IDProd, CodiceTestata, Testata from Prodotti where inforiv=1 and IDDL= @P1 "
           r"ORDER BY CodiceTestata, IDProd")(sqlite(
               "SELECT IDProd, CodiceTestata, Testata FROM Prodotti WHERE inforiv=1 "
-              "AND IDDL=mssql_int(?1) "
-              "ORDER BY CodiceTestata COLLATE NOCASE, IDProd"))
+              "AND IDDL=mssql_int(?1) ORDER BY CodiceTestata COLLATE NOCASE, IDProd"))
     teach(r"UPDATE Prodotti SET CodiceTestata=@P1 WHERE IDProd=@P2")(sqlite(
         "UPDATE Prodotti SET CodiceTestata=?1 WHERE IDProd=mssql_int(?2)"))
-    teach(r"UPDATE TOP \(1\) CodiciCorvel SET IdProdMod=@P1, Modificato=1 OUTPUT "
-          r"inserted\.IdProdMod WHERE CodTestataVecchio=@P2 AND CodTestataNuovo=@P3 AND "
-          r"Modificato=0")(sqlite(
-              "UPDATE CodiciCorvel SET IdProdMod=mssql_int(?1), Modificato=1 WHERE rowid = "
-              "(SELECT rowid FROM CodiciCorvel WHERE CodTestataVecchio=?2 AND CodTestataNuovo=?3"
-              " AND Modificato=0 LIMIT 1) RETURNING IdProdMod"))
+    # One row of twins: UPDATE TOP (1), or on 2000 a row limit set back in the same batch.
+    teach(r"(?:UPDATE TOP \(1\) CodiciCorvel SET IdProdMod=@P1, Modificato=1 WHERE "
+          r"CodTestataVecchio=@P2 AND CodTestataNuovo=@P3 AND Modificato=0 SELECT @@ROWCOUNT AS n|"
+          r"DECLARE @n int SET ROWCOUNT 1 UPDATE CodiciCorvel SET IdProdMod=@P1, Modificato=1 "
+          r"WHERE CodTestataVecchio=@P2 AND CodTestataNuovo=@P3 AND Modificato=0 SELECT @n = "
+          r"@@ROWCOUNT SET ROWCOUNT 0 SELECT @n AS n)")(
+        lambda s, m, v: counted(s.sqlite(
+            "UPDATE CodiciCorvel SET IdProdMod=mssql_int(?1), Modificato=1 WHERE rowid = "
+            "(SELECT rowid FROM CodiciCorvel WHERE CodTestataVecchio=?2 AND CodTestataNuovo=?3"
+            " AND Modificato=0 LIMIT 1)", v)))
     teach(r"SELECT \* from CodiciCorvel where IdProdMod<>0")(sqlite(
         "SELECT * FROM CodiciCorvel WHERE IdProdMod<>0"))
     teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
@@ -631,6 +680,9 @@ class Session(socketserver.BaseRequestHandler):
             if 1205 in fault and self.transaction is not None:
                 self.rollback_for_deadlock = True
             raise SqlError(*[message(n, self.spid) for n in fault])
+        refused = refusal(text, self.server.version)
+        if refused is not None:
+            raise refused
         while True:
             m = SET_OPTION.match(text)
             if not m:
@@ -811,8 +863,9 @@ class StandIn(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
 
-    def __init__(self, folder, logins, trace):
+    def __init__(self, folder, logins, trace, version=16):
         super().__init__(("127.0.0.1", 0), Session)
+        self.version = version
         self.folder, self.logins = folder, logins
         self.trace_file = open(trace, "a", encoding="utf-8") if trace else None
         self.lock = threading.Lock()
@@ -909,8 +962,10 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--login", nargs=2, action="append", default=[])
     parser.add_argument("--trace")
+    # The SQL Server to answer as: what it lacks is refused as that version refuses it.
+    parser.add_argument("--version", choices=sorted(YEARS), default="2022")
     args = parser.parse_args()
-    server = StandIn(args.folder, args.login, args.trace)
+    server = StandIn(args.folder, args.login, args.trace, YEARS[args.version])
     print(json.dumps({"port": server.server_address[1]}), flush=True)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     for line in sys.stdin:
