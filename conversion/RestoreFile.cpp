@@ -26,31 +26,31 @@ Error RestoreFile::write()
     const QStringList block = script_.takeBlock();
     if (block.isEmpty())
         return {};
-    const bool created = writer_ != nullptr;
-    Error e = created ? Error() : create();
+    const bool appending = writer_ != nullptr;
+    Error e = appending ? Error() : create();
     if (!e.failed())
         e = append(block);
     if (!e.failed())
         return {};
     // What did reach the disk is taken back: the file ends with its last whole trailer and
-    // runs clean. Without a block it restores nothing, and goes.
+    // runs clean. A file this call created holds no block yet, and goes; a name that was
+    // taken is never touched.
     bool whole = false;
-    if (!created) {
-        writer_.reset();
-        whole = !platform_.files.fileExists(path_) || !platform_.files.removeFile(path_).failed();
-    } else {
+    if (appending) {
         whole = !writer_->truncate(wholeSize_).failed() && !writer_->sync().failed();
+    } else if (writer_) {
+        writer_.reset();
+        platform_.files.removeFile(path_);
     }
     writer_.reset();
-    failure_ = {e.number,
-                QStringLiteral("Impossibile scrivere il file di ripristino %1: la "
-                               "conversione è stata interrotta prima di modificare "
-                               "altri dati.%2 %3")
-                    .arg(QDir::toNativeSeparators(path_),
-                         whole && created ? QStringLiteral(" Il file di ripristino è integro fino "
-                                                           "all'ultima modifica confermata.")
-                                          : QString(),
-                         e.description)};
+    failure_ = {e.number, QStringLiteral("Impossibile scrivere il file di ripristino %1: la "
+                                         "conversione è stata interrotta prima di modificare "
+                                         "altri dati.%2 %3")
+                              .arg(QDir::toNativeSeparators(path_),
+                                   whole ? QStringLiteral(" Il file di ripristino è integro fino "
+                                                          "all'ultima modifica confermata.")
+                                         : QString(),
+                                   e.description)};
     return failure_;
 }
 
