@@ -1,6 +1,7 @@
 #include "conversion/ConversionRun.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
+#include "db/RestoreScript.h"
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/FaultyTextFiles.h"
@@ -185,6 +186,7 @@ private slots:
     void rerunAfterInterruptionReachesTheSameEnd();
     void restoreFilesPutTheCatalogueBack_data();
     void restoreFilesPutTheCatalogueBack();
+    void restoreStatementsHoldAtMost500Rows();
 };
 
 void ConversionRunTest::admission_data()
@@ -1094,6 +1096,24 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
                         QDir::Files, QDir::Name | QDir::Reversed))
         QCOMPARE(applyRestore(f.catalogue, logs.filePath(name)), QString());
     QCOMPARE(dump(f.catalogue), before);
+}
+
+void ConversionRunTest::restoreStatementsHoldAtMost500Rows()
+{
+    // The distributors' block holds every moved product: 1,001 of them make three statements.
+    for (const db::Engine engine : {db::Engine::SqlServer, db::Engine::Sqlite}) {
+        db::RestoreScript script(engine, QStringLiteral("MIRKEL"));
+        for (int id = 0; id < 1001; ++id)
+            script.productDistributor(id, 12);
+        QList<int> rows;
+        for (const QString& statement : script.takeBlock()) {
+            if (statement.contains(QStringLiteral("UPDATE")))
+                rows << int(statement.count(engine == db::Engine::Sqlite
+                                                ? QStringLiteral("\r\n(")
+                                                : QStringLiteral("SELECT ")));
+        }
+        QCOMPARE(rows, (QList<int>{500, 500, 1}));
+    }
 }
 
 QTEST_GUILESS_MAIN(ConversionRunTest)
