@@ -132,6 +132,10 @@ public:
     {
         return timed([&] { return inner_->rewriteLine(offset, line); });
     }
+    Error truncate(qint64 size) override
+    {
+        return timed([&] { return inner_->truncate(size); });
+    }
     Error sync() override
     {
         ++syncs_;

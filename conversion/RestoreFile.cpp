@@ -7,7 +7,7 @@
 
 RestoreFile::RestoreFile(const Platform& platform, db::Engine engine, QString catalogue,
                          QDateTime started)
-    : platform_(platform), script_(engine), catalogue_(std::move(catalogue)),
+    : platform_(platform), script_(engine, catalogue), catalogue_(std::move(catalogue)),
       started_(std::move(started))
 {
 }
@@ -31,16 +31,32 @@ Error RestoreFile::write()
     const QStringList block = script_.takeBlock();
     if (block.isEmpty())
         return {};
-    Error e = writer_ ? Error() : create();
+    const bool appending = writer_ != nullptr;
+    Error e = appending ? Error() : create();
     if (!e.failed())
         e = append(block);
-    if (e.failed()) {
-        failure_ = {e.number, QStringLiteral("Impossibile scrivere il file di ripristino %1: la "
-                                             "conversione è stata interrotta prima di modificare "
-                                             "altri dati. %2")
-                                  .arg(QDir::toNativeSeparators(path_), e.description)};
+    if (!e.failed())
+        return {};
+    // What did reach the disk is taken back: the file ends with its last whole trailer and
+    // runs clean. A file this call created holds no block yet, and goes; a name that was
+    // taken is never touched.
+    bool whole = false;
+    if (appending) {
+        whole = !writer_->truncate(wholeSize_).failed() && !writer_->sync().failed();
+    } else if (writer_) {
         writer_.reset();
+        platform_.files.removeFile(path_);
+        created_ = false;
     }
+    writer_.reset();
+    failure_ = {e.number, QStringLiteral("Impossibile scrivere il file di ripristino %1: la "
+                                         "conversione è stata interrotta prima di modificare "
+                                         "altri dati.%2 %3")
+                              .arg(QDir::toNativeSeparators(path_),
+                                   whole ? QStringLiteral(" Il file di ripristino è integro fino "
+                                                          "all'ultima modifica confermata.")
+                                         : QString(),
+                                   e.description)};
     return failure_;
 }
 
@@ -68,7 +84,7 @@ Error RestoreFile::create()
     if (e.failed())
         return e;
     created_ = true;
-    for (const QString& line : script_.header(catalogue_, started_)) {
+    for (const QString& line : script_.header(started_)) {
         if (Error e = writer_->writeLine(line); e.failed())
             return e;
     }
@@ -81,6 +97,7 @@ Error RestoreFile::append(const QStringList& block)
     // before them stops committing, so the file on the disk always ends committing. One line
     // per block keeps the writing cheap; the text is the same.
     const QString newLine = QStringLiteral("\r\n");
+    wholeSize_ = writer_->size();
     if (Error e = writer_->writeLine(block.join(newLine)); e.failed())
         return e;
     const qint64 previous = liveTrailer_;

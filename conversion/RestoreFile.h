@@ -26,8 +26,9 @@ public:
     db::RestoreScript& script() { return script_; }
 
     // Appends the gathered block and returns once the disk holds it; nothing to do when the
-    // block is empty. The first failure sticks: every later call returns it, as the run
-    // must change nothing more.
+    // block is empty. On failure the file is cut back to what it held before, so it still
+    // runs clean (a file without a block is removed). The first failure sticks: every later call
+    // returns it, as the run must change nothing more.
     Error write();
     const Error& failure() const { return failure_; }
     // With native separators; empty until the file is created.
@@ -45,5 +46,6 @@ private:
     std::unique_ptr<TextWriter> writer_;
     bool created_ = false;
     qint64 liveTrailer_ = -1; // where the trailer that commits begins
+    qint64 wholeSize_ = 0;    // the file's size before the append under way
     Error failure_;
 };

@@ -9,7 +9,9 @@ namespace db {
 // Every block is on the disk before its transaction commits, so a file cut short ends with
 // blocks of committed transactions, then at most one block (whole or in part) of a
 // transaction that never committed. That last block only sets values that are already in
-// place, or finds no row: it is harmless whether it runs or not.
+// place, or finds no row: it is harmless whether it runs or not. A write that fails cuts the
+// file back to the end of the last whole trailer (RestoreFile), so only a crash leaves a cut
+// block.
 //
 // The whole file is one transaction, and it must commit right after the last whole block.
 // An appended file cannot take back an earlier COMMIT, so every block is followed by a
@@ -20,23 +22,39 @@ namespace db {
 // cut, or a crash between the sync and the comment, two trailers may still commit: the
 // file then runs as two transactions, each of them right.
 //
-// On SQL Server the transaction spans GO batches. SET XACT_ABORT ON rolls it back on any
-// error; each block starts by checking that a transaction is open, or that a trailer has
-// just committed one (the session's CONTEXT_INFO says so) and then opens the next. Otherwise
-// an error rolled it back, and SET NOEXEC ON stops the rest of the script: no block runs
-// outside a transaction, and a failure leaves the catalogue as it was. The trailer's
-// SET NOEXEC OFF leaves a Management Studio window usable afterwards. On the embedded engine
-// a statement that fails does not end the transaction: the file is run with sqlite3 -bail,
-// which stops and rolls it back; where two trailers commit, the second transaction is the
-// one the first trailer opened.
+// On SQL Server the transaction spans GO batches, and the file may share its session with
+// anything run before it, another restore file included (sqlcmd -i A,B, one Management
+// Studio window). The header, in batches of its own, rolls back whatever transaction the
+// session holds and resets NOEXEC and CONTEXT_INFO; a leading GO ends a batch a cut file
+// before it left open. Then the first byte of CONTEXT_INFO tells where the file stands:
+// 01 the catalogue was checked and no transaction of the file is open, 03 a block is
+// running, 02 it ran to its end, in a transaction still open; 00 nothing may run. A block's
+// guard runs it only in the right catalogue after 01 (opening a transaction) or 02; the
+// block's last statement, in the batch of its changes, sets 02. SET XACT_ABORT ON rolls
+// back on a run-time error, but a batch that does not compile is skipped with the
+// transaction left open: either way 02 is never set, and the next guard or trailer rolls
+// back, says so once and sets NOEXEC ON, which the last trailer turns off again so that a
+// Management Studio window stays usable. Each check stands on its own, so a trailer that
+// still commits in the middle (after a crash) cannot let a later block run.
+//
+// On the embedded engine every block opens its transaction and the spent trailer takes that
+// line with it. A statement that fails does not end the transaction: the file is run with
+// sqlite3 -bail, which stops and rolls it back.
 
 namespace {
 
+const QString kSqlServerFailed =
+    QStringLiteral("RAISERROR(N'Ripristino interrotto da un errore: le modifiche non "
+                   "confermate sono state annullate e il resto del file non e'' stato "
+                   "eseguito.', 16, 1);");
 const QString kSqlServerCommit =
-    QStringLiteral("IF @@TRANCOUNT > 0 BEGIN COMMIT TRANSACTION; SET CONTEXT_INFO 0x01; END");
-// SQLite has no IF: its trailer opens the next transaction itself, and the file ends with an
-// empty one, which closing sqlite3 rolls back.
-const QStringList kSqliteCommit{QStringLiteral("COMMIT;"), QStringLiteral("BEGIN TRANSACTION;")};
+    QStringLiteral("IF @s = 0x02 AND @@TRANCOUNT = 1 BEGIN COMMIT TRANSACTION; SET CONTEXT_INFO "
+                   "0x01; END ELSE IF @s IS NULL OR @s <> 0x00 BEGIN IF @@TRANCOUNT > 0 ROLLBACK "
+                   "TRANSACTION; ") +
+    kSqlServerFailed + QStringLiteral(" SET CONTEXT_INFO 0x00; END");
+const QString kNoExecOff = QStringLiteral("SET NOEXEC OFF;");
+const QString kSqliteCommit = QStringLiteral("COMMIT;");
+const QString kSqliteBegin = QStringLiteral("BEGIN TRANSACTION;");
 
 bool printable(char32_t c)
 {
@@ -45,10 +63,30 @@ bool printable(char32_t c)
 
 } // namespace
 
-QStringList RestoreScript::header(const QString& catalogue, const QDateTime& started) const
+RestoreScript::RestoreScript(Engine engine, QString catalogue)
+    : engine_(engine), catalogue_(std::move(catalogue))
+{
+    const bool sqlite = engine_ == Engine::Sqlite;
+    inserts_.columns = QStringList{QStringLiteral("o"), QStringLiteral("n")};
+    codes_.columns = QStringList{QStringLiteral("id"), QStringLiteral("c")};
+    marks_.columns =
+        sqlite ? QStringList{QStringLiteral("r"), QStringLiteral("a"), QStringLiteral("p"),
+                             QStringLiteral("m")}
+               : QStringList{QStringLiteral("o"), QStringLiteral("n"), QStringLiteral("a"),
+                             QStringLiteral("p"), QStringLiteral("m")};
+    distributors_.columns = QStringList{QStringLiteral("id"), QStringLiteral("d")};
+}
+
+QString RestoreScript::readState()
+{
+    return QStringLiteral("DECLARE @s varbinary(1); SELECT @s = SUBSTRING(context_info, 1, 1) "
+                          "FROM master.dbo.sysprocesses WHERE spid = @@SPID AND ecid = 0;");
+}
+
+QStringList RestoreScript::header(const QDateTime& started) const
 {
     QString shown;
-    for (const QChar c : catalogue)
+    for (const QChar c : catalogue_)
         shown += printable(c.unicode()) ? c : QLatin1Char('?');
     QStringList lines{
         QStringLiteral("-- ConvertiCodiceTestata: ripristino del catalogo ") + shown,
@@ -61,40 +99,43 @@ QStringList RestoreScript::header(const QString& catalogue, const QDateTime& sta
                        "recente."),
     };
     if (engine_ == Engine::Sqlite) {
-        lines << QStringLiteral("-- sqlite3 -bail CATALOGO.sqlite < FILE")
-              << QStringLiteral("BEGIN TRANSACTION;");
+        lines << QStringLiteral("-- sqlite3 -bail CATALOGO.sqlite < FILE");
         return lines;
     }
-    lines << QStringLiteral("-- sqlcmd -S SERVER -U UTENTE -i FILE, oppure Management Studio "
-                            "(Esegui)")
-          << QStringLiteral("SET NOEXEC OFF;") << QStringLiteral("SET NOCOUNT ON;")
-          << QStringLiteral("SET XACT_ABORT ON;") << QStringLiteral("SET CONTEXT_INFO 0x00;");
+    lines << QStringLiteral("-- sqlcmd -S SERVER -U UTENTE -i FILE[,FILE...], oppure Management "
+                            "Studio (Esegui)")
+          << QStringLiteral("GO") << kNoExecOff << QStringLiteral("GO")
+          << QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION;")
+          << QStringLiteral("SET CONTEXT_INFO 0x00;") << QStringLiteral("SET NOCOUNT ON;")
+          << QStringLiteral("SET XACT_ABORT ON;") << QStringLiteral("GO");
     // Brackets keep the name one identifier; a name USE cannot take in plain ASCII is left
     // to the operator's choice, which the check below then verifies.
-    if (shown == catalogue)
+    if (shown == catalogue_)
         lines << QStringLiteral("USE [%1];")
-                     .arg(QString(catalogue).replace(QLatin1Char(']'), QStringLiteral("]]")));
-    lines << QStringLiteral("GO")
-          << QStringLiteral("IF DB_NAME() <> %1 BEGIN RAISERROR(N'Catalogo diverso da quello "
-                            "convertito: il ripristino non e'' stato eseguito.', 16, 1); "
-                            "SET NOEXEC ON; END")
-                 .arg(text(catalogue))
-          << QStringLiteral("GO") << QStringLiteral("BEGIN TRANSACTION;") << QStringLiteral("GO");
+                     .arg(QString(catalogue_).replace(QLatin1Char(']'), QStringLiteral("]]")))
+              << QStringLiteral("GO");
+    lines << QStringLiteral("IF DB_NAME() = %1 BEGIN SET CONTEXT_INFO 0x01; END ELSE BEGIN "
+                            "RAISERROR(N'Catalogo diverso da quello convertito: il ripristino non "
+                            "e'' stato eseguito.', 16, 1); SET NOEXEC ON; END")
+                 .arg(text(catalogue_))
+          << QStringLiteral("GO");
     return lines;
 }
 
 QStringList RestoreScript::trailer() const
 {
     if (engine_ == Engine::Sqlite)
-        return kSqliteCommit;
-    return {kSqlServerCommit, QStringLiteral("SET NOEXEC OFF;"), QStringLiteral("GO")};
+        return {kSqliteCommit};
+    return {readState() + QLatin1Char(' ') + kSqlServerCommit, kNoExecOff, QStringLiteral("GO")};
 }
 
 QString RestoreScript::spentTrailer() const
 {
     // The lines that commit, each turned into a comment of its length.
     const QStringList live =
-        engine_ == Engine::Sqlite ? kSqliteCommit : QStringList{kSqlServerCommit};
+        engine_ == Engine::Sqlite
+            ? QStringList{kSqliteCommit, kSqliteBegin}
+            : QStringList{readState() + QLatin1Char(' ') + kSqlServerCommit, kNoExecOff};
     QStringList spent;
     for (const QString& line : live)
         spent << (spent.isEmpty() ? QStringLiteral("-- segue") : QStringLiteral("--"))
@@ -140,76 +181,94 @@ QStringList RestoreScript::takeBlock()
     QStringList block;
     // Each statement sets the values read before the change on the rows it finds; the rows
     // of a transaction that never committed are found unchanged, or not at all.
-    const auto add = [&](const Values& values, const QString& columns, const QString& statement) {
-        if (values.rows > 0)
-            block << with(columns, values) + statement;
-    };
     // The run stages each old code once, and only codes no row held before.
-    add(inserts_, QStringLiteral("o, n"),
-        sqlite ? QStringLiteral("DELETE FROM CodiciCorvel WHERE (CodTestataVecchio, "
-                                "CodTestataNuovo) IN (SELECT o, n FROM v);")
-               : QStringLiteral("DELETE c FROM CodiciCorvel c JOIN v ON c.CodTestataVecchio = "
-                                "v.o AND c.CodTestataNuovo = v.n;"));
-    add(codes_, QStringLiteral("id, c"),
-        sqlite ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = v.c FROM v WHERE "
-                                "Prodotti.IDProd = v.id;")
-               : QStringLiteral("UPDATE p SET CodiceTestata = v.c FROM Prodotti p JOIN v ON "
-                                "p.IDProd = v.id;"));
+    addStatements(block, inserts_,
+                  sqlite
+                      ? QStringLiteral("DELETE FROM CodiciCorvel WHERE (CodTestataVecchio, "
+                                       "CodTestataNuovo) IN (SELECT o, n FROM v);")
+                      : QStringLiteral("DELETE c FROM CodiciCorvel c JOIN %1 ON "
+                                       "c.CodTestataVecchio = v.o AND c.CodTestataNuovo = v.n;"));
+    addStatements(block, codes_,
+                  sqlite ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = v.c FROM v WHERE "
+                                          "Prodotti.IDProd = v.id;")
+                         : QStringLiteral("UPDATE p SET CodiceTestata = v.c FROM Prodotti p JOIN "
+                                          "%1 ON p.IDProd = v.id;"));
     // Still marked to the product, or the mark never committed.
-    add(marks_, sqlite ? QStringLiteral("r, a, p, m") : QStringLiteral("o, n, a, p, m"),
-        sqlite ? QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.p, Modificato = v.m FROM "
-                                "v WHERE CodiciCorvel.rowid = v.r AND CodiciCorvel.IdProdMod = "
-                                "v.a AND CodiciCorvel.Modificato = 1;")
-               : QStringLiteral("UPDATE c SET IdProdMod = v.p, Modificato = v.m FROM "
-                                "CodiciCorvel c JOIN v ON c.CodTestataVecchio = v.o AND "
-                                "c.CodTestataNuovo = v.n AND c.IdProdMod = v.a AND "
-                                "c.Modificato = 1;"));
-    add(distributors_, QStringLiteral("id, d"),
-        sqlite ? QStringLiteral("UPDATE Prodotti SET IDDL = v.d FROM v WHERE Prodotti.IDProd = "
-                                "v.id;")
-               : QStringLiteral("UPDATE p SET IDDL = v.d FROM Prodotti p JOIN v ON p.IDProd = "
-                                "v.id;"));
-    inserts_ = codes_ = marks_ = distributors_ = Values();
-    if (block.isEmpty() || sqlite)
+    addStatements(block, marks_,
+                  sqlite ? QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.p, Modificato = "
+                                          "v.m FROM v WHERE CodiciCorvel.rowid = v.r AND "
+                                          "CodiciCorvel.IdProdMod = v.a AND "
+                                          "CodiciCorvel.Modificato = 1;")
+                         : QStringLiteral("UPDATE c SET IdProdMod = v.p, Modificato = v.m FROM "
+                                          "CodiciCorvel c JOIN %1 ON c.CodTestataVecchio = v.o "
+                                          "AND c.CodTestataNuovo = v.n AND c.IdProdMod = v.a AND "
+                                          "c.Modificato = 1;"));
+    addStatements(block, distributors_,
+                  sqlite ? QStringLiteral("UPDATE Prodotti SET IDDL = v.d FROM v WHERE "
+                                          "Prodotti.IDProd = v.id;")
+                         : QStringLiteral("UPDATE p SET IDDL = v.d FROM Prodotti p JOIN %1 ON "
+                                          "p.IDProd = v.id;"));
+    for (Values* values : {&inserts_, &codes_, &marks_, &distributors_}) {
+        values->chunks.clear();
+        values->rows = 0;
+    }
+    if (block.isEmpty())
         return block;
-    // After a failure nothing more runs; after a trailer that committed, a new transaction.
+    if (sqlite) {
+        block.prepend(kSqliteBegin);
+        return block;
+    }
+    // Only in the catalogue, after the header or a whole block; see the top of this file.
     block.prepend(QStringLiteral("GO"));
-    block.prepend(QStringLiteral("SET CONTEXT_INFO 0x00;"));
-    block.prepend(QStringLiteral("IF @@TRANCOUNT = 0 BEGIN TRANSACTION;"));
-    block.prepend(QStringLiteral("GO"));
-    block.prepend(QStringLiteral("IF @@TRANCOUNT = 0 AND ISNULL(SUBSTRING(CONTEXT_INFO(), 1, 1), "
-                                 "0x00) <> 0x01 SET NOEXEC ON;"));
+    block.prepend(QStringLiteral("IF DB_NAME() = %1 AND (@s = 0x01 AND @@TRANCOUNT = 0 OR @s = "
+                                 "0x02 AND @@TRANCOUNT = 1) BEGIN IF @@TRANCOUNT = 0 BEGIN "
+                                 "TRANSACTION; SET CONTEXT_INFO 0x03; END ELSE BEGIN IF "
+                                 "@@TRANCOUNT > 0 ROLLBACK TRANSACTION; IF @s IS NULL OR @s <> "
+                                 "0x00 %2 SET CONTEXT_INFO 0x00; SET NOEXEC ON; END")
+                      .arg(text(catalogue_), kSqlServerFailed));
+    block.prepend(readState());
+    block.append(QStringLiteral("SET CONTEXT_INFO 0x02;"));
     block.append(QStringLiteral("GO"));
     return block;
 }
 
 void RestoreScript::addRow(Values& values, std::initializer_list<QString> row) const
 {
-    // One row a line. SQL Server before 2008 has no VALUES lists; the embedded engine limits
-    // UNION ALL to 500 terms.
+    // One row a line. SQL Server before 2008 has no VALUES lists, nor CTEs before 2005: its
+    // rows are a derived table of SELECTs, the first naming the columns.
     const bool sqlite = engine_ == Engine::Sqlite;
-    QString& text = values.text;
+    const bool first = values.rows % kRowsPerStatement == 0;
+    if (first)
+        values.chunks.append(QString());
+    QString& text = values.chunks.last();
     if (sqlite)
-        text += values.rows == 0 ? QLatin1String("(") : QLatin1String(",\r\n(");
+        text += first ? QLatin1String("(") : QLatin1String(",\r\n(");
     else
-        text += values.rows == 0 ? QLatin1String("SELECT ") : QLatin1String("UNION ALL SELECT ");
-    bool first = true;
+        text += first ? QLatin1String("SELECT ") : QLatin1String("UNION ALL SELECT ");
+    qsizetype column = 0;
     for (const QString& value : row) {
-        if (!first)
+        if (column > 0)
             text += QLatin1String(", ");
         text += value;
-        first = false;
+        if (first && !sqlite)
+            text += QLatin1String(" AS ") + values.columns[column];
+        ++column;
     }
     text += sqlite ? QLatin1String(")") : QLatin1String("\r\n");
     ++values.rows;
 }
 
-QString RestoreScript::with(const QString& columns, const Values& values) const
+void RestoreScript::addStatements(QStringList& block, const Values& values,
+                                  const QString& statement) const
 {
-    const bool sqlite = engine_ == Engine::Sqlite;
-    return QStringLiteral("WITH v (%1) AS (%2\r\n")
-               .arg(columns, sqlite ? QStringLiteral("VALUES") : QString()) +
-           values.text + (sqlite ? QStringLiteral("\r\n)\r\n") : QStringLiteral(")\r\n"));
+    for (const QString& chunk : values.chunks) {
+        if (engine_ == Engine::Sqlite)
+            block << QStringLiteral("WITH v (%1) AS (VALUES\r\n")
+                             .arg(values.columns.join(QStringLiteral(", "))) +
+                         chunk + QStringLiteral("\r\n)\r\n") + statement;
+        else
+            block << statement.arg(QStringLiteral("(\r\n") + chunk + QStringLiteral(") v"));
+    }
 }
 
 QString RestoreScript::literal(const QVariant& value) const

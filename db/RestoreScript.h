@@ -24,14 +24,17 @@ namespace db {
 class RestoreScript
 {
 public:
-    explicit RestoreScript(Engine engine) : engine_(engine) {}
+    // catalogue: the one the run converts; the file refuses to change any other.
+    RestoreScript(Engine engine, QString catalogue);
 
-    // Comments saying what the file is and how to run it, and the opening of the transaction.
-    QStringList header(const QString& catalogue, const QDateTime& started) const;
+    // Comments saying what the file is and how to run it, and, on SQL Server, the batches that
+    // reset the session and check the catalogue.
+    QStringList header(const QDateTime& started) const;
     // What follows every block: it commits.
     QStringList trailer() const;
-    // What replaces the trailer's first lines, which commit, once another block follows: as
-    // many bytes, in comments.
+    // What replaces the trailer's first lines, which commit (with, on the embedded engine, the
+    // line that opens the next block's transaction), once another block follows: as many
+    // bytes, in comments.
     QString spentTrailer() const;
 
     // Each call adds the undoing of one change to the block being gathered.
@@ -43,25 +46,37 @@ public:
     // The run inserted this staging row.
     void stagingInsert(const QString& newCode, const QString& oldCode);
 
-    // The block gathered so far, without its trailer: one statement for each kind of change,
-    // its rows in a table of values. Empty when nothing was added.
+    // The block gathered so far, without its trailer: for each kind of change, statements of
+    // at most kRowsPerStatement rows, read from a table of values. Empty when nothing was added.
     QStringList takeBlock();
+
+    // A statement of thousands of rows risks running out of stack space in SQL Server's
+    // optimizer; the embedded engine takes at most 500 terms in a compound SELECT.
+    static constexpr std::size_t kRowsPerStatement = 500;
 
 private:
     QString literal(const QVariant& value) const;
     QString text(const QString& value) const;
-    // The rows of a table of values, written as they come, one a line.
+    // The rows of a table of values, written as they come, one a line, in chunks of at most
+    // kRowsPerStatement rows.
     struct Values
     {
-        QString text;
+        QStringList columns;
+        QStringList chunks;
         std::size_t rows = 0;
     };
-    // Adds a row of literals, in the order of the columns its statement names.
+    // Adds a row of literals, in the order of values.columns.
     void addRow(Values& values, std::initializer_list<QString> row) const;
-    // "WITH v (columns) AS (rows)", to put before the statement that reads v.
-    QString with(const QString& columns, const Values& values) const;
+    // The statements that read each chunk of values as the table v: statement is the text
+    // after "WITH v AS (...)" on the embedded engine; on SQL Server, the text before the
+    // derived table and the text after it, split at "%1".
+    void addStatements(QStringList& block, const Values& values, const QString& statement) const;
+    // The session's state, from CONTEXT_INFO's first byte, into @s; SQL Server 2000 has no
+    // CONTEXT_INFO() but every version has the sysprocesses view.
+    static QString readState();
 
     Engine engine_;
+    QString catalogue_;
     Values inserts_, codes_, marks_, distributors_;
 };
 

@@ -241,6 +241,21 @@ public:
         return {};
     }
 
+    Error truncate(qint64 size) override
+    {
+        if (!file_->isOpen() || append_ || size < 0 || size > size_)
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Troncamento non possibile"),
+                             file_->fileName());
+        // Resizing flushes first, which a full disk refuses: closing drops what stays buffered
+        // (whatever reaches the file is cut off below), and the file opens again as it is.
+        file_->close();
+        if (!file_->open(QIODevice::ReadWrite) || !file_->resize(size) || !file_->seek(size))
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
+                             file_->fileName());
+        size_ = size;
+        return {};
+    }
+
 private:
     QByteArray lineBytes(const QString& line) const
     {

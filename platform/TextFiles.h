@@ -32,6 +32,9 @@ public:
     virtual Error rewriteLine(qint64 offset, const QString& line) = 0;
     // Flushes what was written and returns once the disk holds it.
     virtual Error sync() = 0;
+    // Drops every byte from size on, what a failed write left unflushed included; the next
+    // line goes there. Needs no free space, so it works on a full disk.
+    virtual Error truncate(qint64 size) = 0;
 };
 
 // How a file read is decoded.

@@ -42,8 +42,11 @@ public:
 
     Error writeLine(const QString& line) override
     {
-        if (Error e = state_->next("writeLine", path_); e.failed())
+        if (Error e = state_->next("writeLine", path_); e.failed()) {
+            if (state_->partway)
+                inner_->writeLine(line.left(line.size() / 2));
             return e;
+        }
         return inner_->writeLine(line);
     }
 
@@ -73,6 +76,13 @@ public:
         return inner_->sync();
     }
 
+    Error truncate(qint64 size) override
+    {
+        if (Error e = state_->next("truncate", path_); e.failed())
+            return e;
+        return inner_->truncate(size);
+    }
+
 private:
     std::unique_ptr<TextWriter> inner_;
     std::shared_ptr<FaultyTextFiles::State> state_;
@@ -99,7 +109,9 @@ Error FaultyTextFiles::State::next(const char* name, const QString& path)
 {
     names.append(QString::fromLatin1(name));
     paths.append(path);
-    if (++count == failAt || names.last() == failName)
+    if (++count == failAt)
+        return error;
+    if (names.last() == failName && (++nameSeen == failNth || failNth == 0))
         return error;
     return {};
 }

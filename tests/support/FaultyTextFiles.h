@@ -10,9 +10,9 @@
 // Tests use it to prove each error path of a procedure that works on files: count the
 // operations of a clean pass, then fail each one in turn.
 //
-// A failed operation never reaches the inner file system. The yes/no tests (fileExists,
-// folderExists) cannot carry an error: a failure answers false, as a test that cannot look
-// answers.
+// A failed operation never reaches the inner file system, unless writePartway() says so. The yes/no
+// tests (fileExists, folderExists) cannot carry an error: a failure answers false, as a test that
+// cannot look answers.
 class FaultyTextFiles final : public TextFileSystem
 {
 public:
@@ -27,12 +27,15 @@ public:
         state_->failAt = n;
         state_->error = std::move(error);
     }
-    // Fails every operation of that name ("sync", ...) with error.
-    void failOn(const QString& name, Error error)
+    // Fails every operation of that name ("sync", ...) with error; with nth, only the nth.
+    void failOn(const QString& name, Error error, int nth = 0)
     {
         state_->failName = name;
+        state_->failNth = nth;
         state_->error = std::move(error);
     }
+    // A failing writeLine first hands half its line on, as a disk that fills up mid-write.
+    void writePartway(bool partway) { state_->partway = partway; }
     // Operations seen so far.
     int count() const { return state_->count; }
     // Whether the planned failure has happened.
@@ -58,7 +61,10 @@ public:
         int count = 0;
         int failAt = 0;
         QString failName;
+        int failNth = 0;
+        int nameSeen = 0;
         Error error;
+        bool partway = false;
         QStringList names;
         QStringList paths;
 
