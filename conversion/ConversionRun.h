@@ -70,8 +70,13 @@ private:
     // The same for a step of the database, whose failures other than a row's own end the run,
     // as does any step once the restore file has failed.
     bool caughtFromDatabase(const Error& e);
-    // Ends the run with one critical message and the window usable again.
+    // Ends the run with one critical message and the window usable again; a wait the
+    // operator gave up (ErrorNumber::Interrupted) ends it without one, closing the window.
     [[noreturn]] void endWith(const Error& e, bool logIt);
+    // Command1 and the window enabled, the stage caption as at start.
+    void giveWindowBack();
+    // Ends the run when the operator gave up a wait inside a step that reports no error.
+    void stopIfClosed();
 
     // Exits that close the window: the messages, then Command1 enabled, the window disabled,
     // an optional last message, and the window unloaded.

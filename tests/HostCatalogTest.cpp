@@ -283,6 +283,7 @@ private slots:
     void overLongStagingValuesAreRejected();
     void serverRefusalsAreClassified_data();
     void serverRefusalsAreClassified();
+    void heldLockEndsTheWait_data();
     void heldLockEndsTheWait();
     void conversionLockIsTheSessions();
 
@@ -803,10 +804,38 @@ void HostCatalogTest::serverRefusalsAreClassified()
     QCOMPARE(c.deadlocked(), messages == QList<int>{1205});
 }
 
+// Between the tries at a held lock: ends the holder's transaction, or gives the wait up.
+class ScriptedWait final : public db::LockWait
+{
+public:
+    std::function<bool()> onTry;
+    int tries = 0;
+    int ends = 0;
+    bool waiting(int, int) override
+    {
+        ++tries;
+        return onTry();
+    }
+    void waited() override { ++ends; }
+};
+
+void HostCatalogTest::heldLockEndsTheWait_data()
+{
+    QTest::addColumn<QString>("held");
+    QTest::addColumn<qint32>("number");
+    QTest::addColumn<QString>("code");
+    QTest::newRow("for good") << "for good" << LockTimeout << "000000678";
+    QTest::newRow("released during the wait") << "released" << 0 << "000000901";
+    QTest::newRow("wait given up") << "given up" << Interrupted << "000000678";
+}
+
 void HostCatalogTest::heldLockEndsTheWait()
 {
-    // Another session holds a product, as the host program may, for longer than allowed.
-    db::setLockTimeoutMs(300);
+    QFETCH(QString, held);
+    QFETCH(qint32, number);
+    QFETCH(QString, code);
+    // Another session holds a product, as the host program may.
+    db::setLockTimeoutMs(held == QLatin1String("for good") ? 600 : 20000);
     Connection holder;
     QVERIFY(open(holder));
     QVERIFY(!holder.begin().failed());
@@ -814,17 +843,27 @@ void HostCatalogTest::heldLockEndsTheWait()
                  .execute(QStringLiteral("UPDATE Prodotti SET Testata = ? WHERE IDProd = ?"),
                           {QStringLiteral("Tenuta"), 7})
                  .failed());
+    ScriptedWait wait;
+    wait.onTry = [&] {
+        if (held == QLatin1String("released"))
+            holder.rollback();
+        return held != QLatin1String("given up");
+    };
+    db::setLockWait(&wait);
     Connection c;
     const bool opened = open(c);
     const Error e = opened ? c.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata=? WHERE "
                                                       "IDProd=?"),
                                        {QStringLiteral("000000901"), 7})
                            : Error{};
+    db::setLockWait(nullptr);
     holder.rollback();
     db::setLockTimeoutMs(20000);
     QVERIFY(opened);
-    QCOMPARE(e.number, LockTimeout);
-    QCOMPARE(productCode(7), QStringLiteral("000000678"));
+    QCOMPARE(e.number, number);
+    QVERIFY(wait.tries > 0);
+    QCOMPARE(wait.ends, 1);
+    QCOMPARE(productCode(7), code);
 }
 
 void HostCatalogTest::conversionLockIsTheSessions()

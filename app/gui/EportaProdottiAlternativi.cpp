@@ -273,6 +273,7 @@ void EportaProdottiAlternativi::configOption()
 void EportaProdottiAlternativi::Command1_Click()
 {
     const QScopedValueRollback<bool> working(working_, true);
+    closeRequested_ = false;
     ConversionRun(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile).execute();
 }
 
@@ -286,6 +287,9 @@ Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
 void EportaProdottiAlternativi::closeEvent(QCloseEvent* event)
 {
     if (working_ && !unloading_) {
+        // During a wait the close box asks the action to end, as Chiudi does.
+        if (beforeWait_)
+            closeRequested_ = true;
         event->ignore();
         return;
     }
@@ -303,6 +307,11 @@ void EportaProdottiAlternativi::Command2_Click()
 
 void EportaProdottiAlternativi::CmdUscita_Click()
 {
+    // During a wait the action under way ends first, and closes the window itself.
+    if (beforeWait_) {
+        closeRequested_ = true;
+        return;
+    }
     unloadWindow();
 }
 
@@ -431,4 +440,33 @@ void EportaProdottiAlternativi::unloadWindow()
 void EportaProdottiAlternativi::pumpEvents()
 {
     QCoreApplication::processEvents();
+}
+
+void EportaProdottiAlternativi::showWait(const QString& text)
+{
+    if (text.isEmpty()) {
+        if (!beforeWait_)
+            return;
+        for (const auto& [control, enabled] : beforeWait_->controls)
+            control->setEnabled(enabled);
+        Label6->setText(beforeWait_->caption);
+        Label6->setVisible(beforeWait_->captionVisible);
+        setEnabled(beforeWait_->windowEnabled);
+        beforeWait_.reset();
+        return;
+    }
+    if (!beforeWait_) {
+        // The window is enabled for Chiudi alone: every other control that acts is not.
+        BeforeWait& before = beforeWait_.emplace();
+        before.caption = Label6->text();
+        before.captionVisible = Label6->isVisible();
+        before.windowEnabled = isEnabled();
+        for (QWidget* control : std::initializer_list<QWidget*>{Command1, Command2, cboAziende}) {
+            before.controls.append({control, control->isEnabled()});
+            control->setEnabled(false);
+        }
+        setEnabled(true);
+    }
+    Label6->setText(text);
+    Label6->show();
 }
