@@ -278,7 +278,11 @@ ConversionRun::Stage ConversionRun::start()
         // Going on without a connection would fail every later step and still end with
         // "Procedura Completata".
         if (const Error e = connection_.open(connectionTarget()); e.failed())
-            endWith(e, !trapKeepsOutOfTheLog(e.number));
+            endWith(
+                hostConfigTrouble_.isEmpty()
+                    ? e
+                    : Error{e.number, hostConfigTrouble_ + QStringLiteral("\n\n") + e.description},
+                !trapKeepsOutOfTheLog(e.number));
         // The two cash desks of one kiosk share the catalogue: one conversion at a time.
         bool granted = false;
         std::optional<db::Connection::LockHolder> holder;

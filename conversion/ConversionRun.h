@@ -42,6 +42,9 @@ public:
     // the stages and tests interrupt a run at a given point.
     void setStageHook(std::function<void(Stage)> hook) { stageHook_ = std::move(hook); }
 
+    // What is wrong with the host configuration file, named when the connection then fails.
+    void setHostConfigTrouble(QString trouble) { hostConfigTrouble_ = std::move(trouble); }
+
     // The address the code table is downloaded from.
     static QString downloadUrl();
 
@@ -92,4 +95,5 @@ private:
     db::Connection connection_;
     std::unique_ptr<RestoreFile> restore_;
     bool trapSpent_ = false;
+    QString hostConfigTrouble_;
 };

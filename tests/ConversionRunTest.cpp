@@ -171,6 +171,7 @@ private slots:
     void unreadableListEndsThePass();
     void engineFailureEndsTheRun_data();
     void engineFailureEndsTheRun();
+    void lockedCatalogueEndsTheRun_data();
     void lockedCatalogueEndsTheRun();
     void secondRunAtOnceGivesTheWindowBack();
     void lockLeftOnAnotherPcIsNamed();
@@ -794,31 +795,62 @@ void ConversionRunTest::engineFailureEndsTheRun()
             f.staging().contains(QStringLiteral("1|000900678|000000678|GIORNALE UNO|1")));
 }
 
+void ConversionRunTest::lockedCatalogueEndsTheRun_data()
+{
+    QTest::addColumn<QString>("held");
+    QTest::newRow("for good") << "for good";
+    QTest::newRow("released during the wait") << "released";
+    QTest::newRow("Chiudi during the wait") << "Chiudi";
+}
+
 void ConversionRunTest::lockedCatalogueEndsTheRun()
 {
+    QFETCH(QString, held);
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // Another program holds the catalogue's write lock for the whole run.
-    db::setLockTimeoutMs(500);
+    // Another program holds the catalogue's write lock from before the button is pressed.
+    db::setLockTimeoutMs(held == QLatin1String("for good") ? 500 : 20000);
     {
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
         other.setDatabaseName(f.catalogue);
         QVERIFY(other.open());
         QSqlQuery lock(other);
         QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        f.view.onWait = [&] {
+            QVERIFY(f.view.windowEnabled == false);
+            if (held == QLatin1String("released"))
+                lock.exec(QStringLiteral("ROLLBACK"));
+            f.view.closePressed = held == QLatin1String("Chiudi");
+        };
         f.run();
         lock.exec(QStringLiteral("ROLLBACK"));
     }
     QSqlDatabase::removeDatabase("other");
     db::setLockTimeoutMs(20000);
-    QCOMPARE(f.tp.dialogs.shown.size(), 1);
-    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
-    // What to do about it, then the engine's own words.
-    QVERIFY(f.tp.dialogs.shown[0].text.startsWith(QStringLiteral("Un altro programma")));
-    QVERIFY2(f.tp.dialogs.shown[0].text.contains(QStringLiteral("locked")),
-             qPrintable(f.tp.dialogs.shown[0].text));
+    // Each wait told what it waits for, and ended.
+    QVERIFY(!f.view.waits.isEmpty());
+    QVERIFY(f.view.waits.first().startsWith(QStringLiteral("In attesa: il database e' bloccato")));
+    QVERIFY(f.view.waits.last().isEmpty());
+    if (held == QLatin1String("released")) {
+        QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
+        QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
+        return;
+    }
+    if (held == QLatin1String("Chiudi")) {
+        QVERIFY(f.tp.dialogs.shown.isEmpty());
+        QCOMPARE(f.view.unloads, 1);
+        QVERIFY(f.logLines().first().contains(QStringLiteral("Errore numero: 18")));
+    } else {
+        QCOMPARE(f.tp.dialogs.shown.size(), 1);
+        QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+        // What to do about it, then the engine's own words.
+        QVERIFY(f.tp.dialogs.shown[0].text.startsWith(QStringLiteral("Un altro programma")));
+        QVERIFY2(f.tp.dialogs.shown[0].text.contains(QStringLiteral("locked")),
+                 qPrintable(f.tp.dialogs.shown[0].text));
+        QVERIFY(f.view.windowEnabled);
+        QVERIFY(!f.view.labelVisible(ViewLabel::Label6));
+    }
     QCOMPARE(f.logLines().size(), 1);
-    QVERIFY(f.view.windowEnabled);
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
 }
 

@@ -154,6 +154,16 @@ void HostConfigFileTest::rules_data()
   <DBAdminPassword>B</DBAdminPassword><DBUsername>U</DBUsername>
   <Altro><DBPassword>P</DBPassword></Altro>)")
         << false << QStringList{"S", "A", "B", "U", "oldPw"};
+    QTest::newRow("empty DBServerName")
+        << hostXml({}, {},
+                   R"(<DBServerName> </DBServerName><DBAdminUsername>A</DBAdminUsername>
+  <DBAdminPassword>B</DBAdminPassword><DBUsername>U</DBUsername><DBPassword>P</DBPassword>)")
+        << false << QStringList{"", "A", "B", "U", "P"};
+    QTest::newRow("empty DBUsername")
+        << hostXml({}, {},
+                   R"(<DBServerName>S</DBServerName><DBAdminUsername>A</DBAdminUsername>
+  <DBAdminPassword>B</DBAdminPassword><DBUsername/><DBPassword>P</DBPassword>)")
+        << false << QStringList{"S", "A", "B", "", "P"};
     QTest::newRow("not well-formed")
         << hostXml().replace("</Mirkel>", "</Mirke>") << false << kBefore;
     QTest::newRow("empty file") << QByteArray() << false << kBefore;
@@ -170,8 +180,11 @@ void HostConfigFileTest::rules()
     QFETCH(QStringList, after);
 
     HostConfig config = filled(kBefore);
-    QCOMPARE(ReadHostConfig(write(xml), config), result);
+    QString why;
+    QCOMPARE(ReadHostConfig(write(xml), config, &why), result);
     QCOMPARE(fields(config), after);
+    // Every failure says what is wrong.
+    QCOMPARE(why.isEmpty(), result);
 }
 
 void HostConfigFileTest::encodings_data()

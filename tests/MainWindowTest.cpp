@@ -235,6 +235,7 @@ private slots:
     void chiudiAndCloseBoxEndTheProgram();
     void closeBoxWaitsForTheWork_data();
     void closeBoxWaitsForTheWork();
+    void waitLeavesOnlyChiudi();
     void progressBarWithNothingToMoveIsEmpty();
     void salvaOpzioniRoundTrip();
     void controlloOpensTheDestination();
@@ -439,21 +440,26 @@ void MainWindowTest::startWithValidConfiguration()
 void MainWindowTest::startWithInvalidConfiguration_data()
 {
     QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("cause");
     QTest::newRow("DBPassword missing")
         << QByteArray(R"(<Mirkel debug="0" terminal="T" inforivMaster="1" toolbarShow="1">
 <DBServerName>@SERVER@</DBServerName><DBAdminUsername>sa</DBAdminUsername>
-<DBAdminPassword>a</DBAdminPassword><DBUsername>u</DBUsername></Mirkel>)");
+<DBAdminPassword>a</DBAdminPassword><DBUsername>u</DBUsername></Mirkel>)")
+        << "manca l'elemento <DBPassword>";
     QTest::newRow("terminal missing")
         << QByteArray(R"(<Mirkel debug="0" inforivMaster="1" toolbarShow="1">
 <DBServerName>@SERVER@</DBServerName><DBAdminUsername>sa</DBAdminUsername>
 <DBAdminPassword>a</DBAdminPassword><DBUsername>u</DBUsername><DBPassword>p</DBPassword>
-</Mirkel>)");
-    QTest::newRow("not well-formed") << QByteArray("<Mirkel><DBServerName>@SERVER@</Mirkel>");
+</Mirkel>)")
+        << "manca l'attributo terminal";
+    QTest::newRow("not well-formed")
+        << QByteArray("<Mirkel><DBServerName>@SERVER@</Mirkel>") << "non e' un XML valido (riga 1";
 }
 
 void MainWindowTest::startWithInvalidConfiguration()
 {
     QFETCH(QByteArray, xml);
+    QFETCH(QString, cause);
     Harness h;
     h.standardServer();
     h.t.writeFile(QStringLiteral("Mirkel.XML"), xml.replace("@SERVER@", h.serverName().toUtf8()));
@@ -465,8 +471,19 @@ void MainWindowTest::startWithInvalidConfiguration()
     // The options are read only after a good configuration.
     QCOMPARE(h.child<QLineEdit>(QStringLiteral("txtNewDB"))->text(), kInitialNomeFile);
     QCOMPARE(h.child<QLineEdit>(QStringLiteral("txtDestinazione"))->text(), kInitialDestinazione);
-    QVERIFY(h.t.dialogs.shown.isEmpty());
     QVERIFY(h.window->isEnabled());
+    // One box at start names the file and what is wrong with it; a connection that then
+    // fails names it too.
+    QCOMPARE(h.t.dialogs.shown.size(), 1);
+    QCOMPARE(h.t.dialogs.shown[0].icon, MsgIcon::Critical);
+    QVERIFY(h.t.dialogs.shown[0].text.contains(
+        QDir::toNativeSeparators(h.t.path(QStringLiteral("Mirkel.XML")))));
+    QVERIFY2(h.t.dialogs.shown[0].text.contains(cause), qPrintable(h.t.dialogs.shown[0].text));
+    if (h.mod.hostConfig.DBServerName.isEmpty()) {
+        h.window->Command1_Click();
+        QVERIFY(h.t.dialogs.shown.last().text.startsWith(
+            h.t.dialogs.shown[0].text.section(QLatin1Char(':'), 0, 0)));
+    }
 }
 
 void MainWindowTest::startWithoutMatchingCatalogue()
@@ -795,6 +812,31 @@ void MainWindowTest::closeBoxWaitsForTheWork()
     QVERIFY(dialogs.visibleAfterRequest);
     // The run still closes the window at its end; the report leaves it open.
     QCOMPARE(h.window->isVisible(), report);
+}
+
+void MainWindowTest::waitLeavesOnlyChiudi()
+{
+    Harness h;
+    h.standardServer();
+    QVERIFY(h.window->Form_Load());
+    h.window->show();
+    MainView& view = *h.window;
+    auto* chiudi = h.child<QAbstractButton>(QStringLiteral("CmdUscita"));
+    auto* label6 = h.child<QLabel>(QStringLiteral("Label6"));
+    view.setWindowEnabled(false);
+    view.showWait(QStringLiteral("In attesa"));
+    QVERIFY(chiudi->isEnabled());
+    QVERIFY(!h.child<QWidget>(QStringLiteral("Command1"))->isEnabled());
+    QVERIFY(!h.list()->isEnabled());
+    QVERIFY(label6->isVisible());
+    // Chiudi asks the action to end; the window stays for it to finish.
+    QTest::mouseClick(chiudi, Qt::LeftButton);
+    QVERIFY(view.closeRequested());
+    QVERIFY(h.window->isVisible());
+    view.showWait(QString());
+    QVERIFY(!h.window->isEnabled());
+    QVERIFY(h.list()->isEnabledTo(h.window.get()));
+    QVERIFY(!label6->isVisible());
 }
 
 void MainWindowTest::progressBarWithNothingToMoveIsEmpty()

@@ -20,6 +20,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -223,8 +224,18 @@ bool EportaProdottiAlternativi::Form_Load()
         return true;
     }
 
-    if (!ReadHostConfig(path, mod_.hostConfig))
+    QString why;
+    if (!ReadHostConfig(path, mod_.hostConfig, &why)) {
+        // Said now, and again by the button's failure to connect: without it the operator
+        // sees only the driver's words, which never name the file.
+        hostConfigTrouble_ = QStringLiteral("Il file di configurazione %1 non e' valido: %2")
+                                 .arg(QDir::toNativeSeparators(path), why);
+        platform_.dialogs.message(hostConfigTrouble_ +
+                                      QStringLiteral("\n\nCorreggerlo, poi riavviare il "
+                                                     "programma."),
+                                  MsgIcon::Critical);
         return true;
+    }
 
     const HostConfig& config = mod_.hostConfig;
     if (Error e =
@@ -274,7 +285,9 @@ void EportaProdottiAlternativi::Command1_Click()
 {
     const QScopedValueRollback<bool> working(working_, true);
     closeRequested_ = false;
-    ConversionRun(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile).execute();
+    ConversionRun run(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile);
+    run.setHostConfigTrouble(hostConfigTrouble_);
+    run.execute();
 }
 
 Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
@@ -462,7 +475,7 @@ void EportaProdottiAlternativi::showWait(const QString& text)
         before.captionVisible = Label6->isVisible();
         before.windowEnabled = isEnabled();
         for (QWidget* control : std::initializer_list<QWidget*>{Command1, Command2, cboAziende}) {
-            before.controls.append({control, control->isEnabled()});
+            before.controls.append({control, control->isEnabledTo(this)});
             control->setEnabled(false);
         }
         setEnabled(true);

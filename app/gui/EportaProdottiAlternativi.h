@@ -94,6 +94,7 @@ private:
     bool working_ = false;        // the run or the report is under way
     bool unloading_ = false;      // the window closes itself: unloadWindow()
     bool closeRequested_ = false; // Chiudi pressed during a wait of the action under way
+    QString hostConfigTrouble_;   // what is wrong with Mirkel.XML; empty when it was read
     // The window as it was before a wait: showWait() puts it back.
     struct BeforeWait
     {
