@@ -173,6 +173,7 @@ private slots:
     void engineFailureEndsTheRun();
     void lockedCatalogueEndsTheRun_data();
     void lockedCatalogueEndsTheRun();
+    void logsFolderRefusingWritesSaysSo();
     void secondRunAtOnceGivesTheWindowBack();
     void lockLeftOnAnotherPcIsNamed();
     void deadRunsLockWithThisProcessIdIsTakenOver();
@@ -852,6 +853,29 @@ void ConversionRunTest::lockedCatalogueEndsTheRun()
     }
     QCOMPARE(f.logLines().size(), 1);
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+}
+
+void ConversionRunTest::logsFolderRefusingWritesSaysSo()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    const WriteRefusingFolder logs(f.tp.path(QStringLiteral("LOGS")));
+    if (!logs.refused())
+        QSKIP("no folder here refuses writes");
+    f.run();
+    // The restore file cannot be written: nothing changes, the box says why and that the log
+    // could not be written either, and the window is as at start.
+    QCOMPARE(f.tp.dialogs.shown.size(), 1);
+    const QString text = f.tp.dialogs.shown[0].text;
+    QVERIFY2(text.contains(QStringLiteral("Accesso negato: ") +
+                           QDir::toNativeSeparators(f.tp.path(QStringLiteral("LOGS")))),
+             qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("registro degli errori")), qPrintable(text));
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QVERIFY(f.staging().isEmpty());
+    QVERIFY(f.view.windowEnabled);
+    QVERIFY(!f.view.labelVisible(ViewLabel::Label6));
+    QVERIFY(f.view.labelVisible(ViewLabel::Label7));
 }
 
 void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()

@@ -1,4 +1,5 @@
 #include "platform/TextFiles.h"
+#include "tests/support/Fakes.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@ private slots:
     void writerRefusesAfterClose();
     void openFailuresAreNumbered_data();
     void openFailuresAreNumbered();
+    void refusedAndFullWritesSaySo();
     void removesReadOnlyFile();
     void removingMissingFileFails();
     void folders();
@@ -204,6 +206,31 @@ void TextFilesTest::openFailuresAreNumbered()
     QCOMPARE(e.number, number);
     QVERIFY(!e.description.isEmpty());
     QVERIFY(!QFile::exists(path(QStringLiteral("nowhere"))));
+}
+
+void TextFilesTest::refusedAndFullWritesSaySo()
+{
+    // A new file in a folder that refuses writes is denied, not missing.
+    const WriteRefusingFolder folder(path(QStringLiteral("LOGS")));
+    if (folder.refused()) {
+        std::unique_ptr<TextWriter> writer;
+        for (const Error& e : {files_.openWrite(path(QStringLiteral("LOGS/a.txt")), true, writer),
+                               files_.createNew(path(QStringLiteral("LOGS/b.txt")), writer),
+                               files_.createFolder(path(QStringLiteral("LOGS/sub")))}) {
+            QCOMPARE(e.number, ErrorNumber::PermissionDenied);
+            QVERIFY2(e.description.startsWith(QStringLiteral("Accesso negato: ") +
+                                              QDir::toNativeSeparators(path("LOGS/"))),
+                     qPrintable(e.description));
+        }
+    }
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("no device that is always full here");
+    std::unique_ptr<TextWriter> writer;
+    QVERIFY(!files_.openWrite(QStringLiteral("/dev/full"), true, writer).failed());
+    Error e = writer->writeLine(QStringLiteral("riga"));
+    if (!e.failed())
+        e = writer->close();
+    QCOMPARE(e.number, ErrorNumber::DiskFull);
 }
 
 void TextFilesTest::removesReadOnlyFile()

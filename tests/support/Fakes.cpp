@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 MsgAnswer FakeDialogs::message(const QString& text, MsgIcon icon, const QString& title,
                                MsgButtons buttons)
@@ -73,6 +74,33 @@ void FakeView::showWait(const QString& text)
     waits.append(text);
     if (begins && onWait)
         onWait();
+}
+
+WriteRefusingFolder::WriteRefusingFolder(QString folder) : folder_(std::move(folder))
+{
+    QDir().mkpath(folder_);
+    QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const auto refuses = [this] {
+        QFile probe(QDir(folder_).filePath(QStringLiteral("probe")));
+        if (!probe.open(QIODevice::WriteOnly))
+            return true;
+        probe.remove();
+        return false;
+    };
+    refused_ = refuses();
+    if (!refused_) {
+        immutable_ =
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder_}) == 0;
+        refused_ = immutable_ && refuses();
+    }
+}
+
+WriteRefusingFolder::~WriteRefusingFolder()
+{
+    if (immutable_)
+        QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder_});
+    QFile::setPermissions(folder_,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 TestPlatform::TestPlatform()
