@@ -464,6 +464,8 @@ void EportaProdottiAlternativi::showWait(const QString& text)
             control->setEnabled(enabled);
         Label6->setText(beforeWait_->caption);
         Label6->setVisible(beforeWait_->captionVisible);
+        Label6->setGeometry(beforeWait_->captionGeometry);
+        Label6->setFont(beforeWait_->captionFont);
         setEnabled(beforeWait_->windowEnabled);
         beforeWait_.reset();
         return;
@@ -473,6 +475,11 @@ void EportaProdottiAlternativi::showWait(const QString& text)
         BeforeWait& before = beforeWait_.emplace();
         before.caption = Label6->text();
         before.captionVisible = Label6->isVisible();
+        before.captionGeometry = Label6->geometry();
+        before.captionFont = Label6->font();
+        // The stage caption's box is narrow; the wait's text takes the frame's width.
+        Label6->setGeometry(twips(360, 4440, 7695, 735));
+        setFontSize(Label6, 10);
         before.windowEnabled = isEnabled();
         for (QWidget* control : std::initializer_list<QWidget*>{Command1, Command2, cboAziende}) {
             before.controls.append({control, control->isEnabledTo(this)});

@@ -4,6 +4,8 @@
 #include "db/Database.h"
 #include "platform/Error.h"
 
+#include <QFont>
+#include <QRect>
 #include <QString>
 #include <QWidget>
 #include <optional>
@@ -100,6 +102,8 @@ private:
     {
         QString caption;
         bool captionVisible = false;
+        QRect captionGeometry;
+        QFont captionFont;
         bool windowEnabled = false;
         QList<QPair<QWidget*, bool>> controls;
     };
