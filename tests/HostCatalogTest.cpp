@@ -811,17 +811,11 @@ void HostCatalogTest::serverRefusalsAreClassified()
 }
 
 // Between the tries at a held lock: ends the holder's transaction, or gives the wait up.
-class ScriptedWait final : public db::LockWait
+struct ScriptedWait final : db::LockWait
 {
-public:
     std::function<bool()> onTry;
-    int tries = 0;
     int ends = 0;
-    bool waiting(int, int) override
-    {
-        ++tries;
-        return onTry();
-    }
+    bool waiting(int, int) override { return onTry(); }
     void waited() override { ++ends; }
 };
 
@@ -867,7 +861,6 @@ void HostCatalogTest::heldLockEndsTheWait()
     db::setLockTimeoutMs(20000);
     QVERIFY(opened);
     QCOMPARE(e.number, number);
-    QVERIFY(wait.tries > 0);
     QCOMPARE(wait.ends, 1);
     QCOMPARE(productCode(7), code);
 }

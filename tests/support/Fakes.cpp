@@ -80,27 +80,17 @@ WriteRefusingFolder::WriteRefusingFolder(QString folder) : folder_(std::move(fol
 {
     QDir().mkpath(folder_);
     QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const auto refuses = [this] {
-        QFile probe(QDir(folder_).filePath(QStringLiteral("probe")));
-        if (!probe.open(QIODevice::WriteOnly))
-            return true;
-        probe.remove();
-        return false;
-    };
-    refused_ = refuses();
-    if (!refused_) {
-        immutable_ =
-            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder_}) == 0;
-        refused_ = immutable_ && refuses();
-    }
+    QFile probe(QDir(folder_).filePath(QStringLiteral("probe")));
+    if (probe.open(QIODevice::WriteOnly) && probe.remove())
+        immutable_ = QProcess::execute(QStringLiteral("chattr"), {"+i", folder_}) == 0;
+    refused_ = !probe.open(QIODevice::WriteOnly);
 }
 
 WriteRefusingFolder::~WriteRefusingFolder()
 {
     if (immutable_)
-        QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder_});
-    QFile::setPermissions(folder_,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QProcess::execute(QStringLiteral("chattr"), {"-i", folder_});
+    QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TestPlatform::TestPlatform()

@@ -143,8 +143,6 @@ class WriteRefusingFolder
 public:
     explicit WriteRefusingFolder(QString folder);
     ~WriteRefusingFolder();
-    WriteRefusingFolder(const WriteRefusingFolder&) = delete;
-    WriteRefusingFolder& operator=(const WriteRefusingFolder&) = delete;
     bool refused() const { return refused_; }
 
 private:
