@@ -798,20 +798,17 @@ void ConversionRunTest::engineFailureEndsTheRun()
 
 void ConversionRunTest::lockedCatalogueEndsTheRun_data()
 {
-    QTest::addColumn<QString>("held");
-    QTest::addColumn<QString>("product1");
-    QTest::newRow("for good") << "for good"
-                              << "1|678|12";
-    QTest::newRow("released during the wait") << "released"
-                                              << "1|000900678|34";
-    QTest::newRow("Chiudi during the wait") << "Chiudi"
-                                            << "1|678|12";
+    QTest::addColumn<QString>("held"); // and product 1 afterwards
+    QTest::newRow("for good") << QStringLiteral("for good|1|678|12");
+    QTest::newRow("released during the wait") << QStringLiteral("released|1|000900678|34");
+    QTest::newRow("Chiudi during the wait") << QStringLiteral("Chiudi|1|678|12");
 }
 
 void ConversionRunTest::lockedCatalogueEndsTheRun()
 {
     QFETCH(QString, held);
-    QFETCH(QString, product1);
+    const QString product1 = held.section(QLatin1Char('|'), 1);
+    held = held.section(QLatin1Char('|'), 0, 0);
     RunFixture f(standardProducts());
     f.table(standardTable());
     // Another program holds the catalogue's write lock from before the button is pressed.
@@ -852,18 +849,19 @@ void ConversionRunTest::logsFolderRefusingWritesSaysSo()
 {
     RunFixture f(standardProducts());
     f.table(standardTable());
-    const WriteRefusingFolder logs(f.tp.path(QStringLiteral("LOGS")));
-    if (!logs.refused())
-        QSKIP("no folder here refuses writes");
-    f.run();
-    // The restore file cannot be written: nothing changes, the box says why and that the log
-    // could not be written either, and the window is as at start.
-    QCOMPARE(f.tp.dialogs.shown.size(), 1);
-    const QString text = f.tp.dialogs.shown[0].text;
-    QVERIFY2(text.contains(QStringLiteral("Accesso negato: ") +
-                           QDir::toNativeSeparators(f.tp.path(QStringLiteral("LOGS")))),
-             qPrintable(text));
-    QVERIFY2(text.contains(QStringLiteral("registro degli errori")), qPrintable(text));
+    FaultyTextFiles files(f.tp.files);
+    files.failOn(QStringLiteral("createFolder"),
+                 {ErrorNumber::PermissionDenied, QStringLiteral("Accesso negato: LOGS")});
+    const Platform platform{f.tp.folder(), f.tp.clock,      f.tp.dialogs,
+                            files,         f.tp.downloader, f.tp.shell};
+    ErrorLog log(f.tp.folder(), f.tp.clock, files);
+    ConversionRun(platform, log, f.config, f.view, f.TabellaCodiciFile).execute();
+    // Nothing changes; the box says why, and that the log could not be written either.
+    const QStringList texts = f.tp.dialogs.texts();
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts[0].contains(QStringLiteral("ripristino")) &&
+                 texts[0].endsWith(QStringLiteral("registro degli errori: Accesso negato: LOGS")),
+             qPrintable(texts[0]));
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
     QVERIFY(f.view.windowEnabled && !f.view.labelVisible(ViewLabel::Label6));
 }

@@ -159,11 +159,6 @@ void HostConfigFileTest::rules_data()
                    R"(<DBServerName> </DBServerName><DBAdminUsername>A</DBAdminUsername>
   <DBAdminPassword>B</DBAdminPassword><DBUsername>U</DBUsername><DBPassword>P</DBPassword>)")
         << false << QStringList{"", "A", "B", "U", "P"};
-    QTest::newRow("empty DBUsername")
-        << hostXml({}, {},
-                   R"(<DBServerName>S</DBServerName><DBAdminUsername>A</DBAdminUsername>
-  <DBAdminPassword>B</DBAdminPassword><DBUsername/><DBPassword>P</DBPassword>)")
-        << false << QStringList{"S", "A", "B", "", "P"};
     QTest::newRow("not well-formed")
         << hostXml().replace("</Mirkel>", "</Mirke>") << false << kBefore;
     QTest::newRow("empty file") << QByteArray() << false << kBefore;

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 MsgAnswer FakeDialogs::message(const QString& text, MsgIcon icon, const QString& title,
                                MsgButtons buttons)
@@ -74,23 +73,6 @@ void FakeView::showWait(const QString& text)
     waits.append(text);
     if (begins && onWait)
         onWait();
-}
-
-WriteRefusingFolder::WriteRefusingFolder(QString folder) : folder_(std::move(folder))
-{
-    QDir().mkpath(folder_);
-    QFile::setPermissions(folder_, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    QFile probe(QDir(folder_).filePath(QStringLiteral("probe")));
-    if (probe.open(QIODevice::WriteOnly) && probe.remove())
-        immutable_ = QProcess::execute(QStringLiteral("chattr"), {"+i", folder_}) == 0;
-    refused_ = !probe.open(QIODevice::WriteOnly);
-}
-
-WriteRefusingFolder::~WriteRefusingFolder()
-{
-    if (immutable_)
-        QProcess::execute(QStringLiteral("chattr"), {"-i", folder_});
-    QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 TestPlatform::TestPlatform()

@@ -136,21 +136,6 @@ private:
     QMap<ViewLabel, QStringList> history_;
 };
 
-// Makes a real folder refuse new files for as long as it lives: read-only, and immutable when
-// the tests run as root, whom permissions do not stop. refused() is false when neither took.
-class WriteRefusingFolder
-{
-public:
-    explicit WriteRefusingFolder(QString folder);
-    ~WriteRefusingFolder();
-    bool refused() const { return refused_; }
-
-private:
-    QString folder_;
-    bool immutable_ = false;
-    bool refused_ = false;
-};
-
 // A temporary program folder with real files and fake everything else.
 class TestPlatform
 {
