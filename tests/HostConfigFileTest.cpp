@@ -154,11 +154,6 @@ void HostConfigFileTest::rules_data()
   <DBAdminPassword>B</DBAdminPassword><DBUsername>U</DBUsername>
   <Altro><DBPassword>P</DBPassword></Altro>)")
         << false << QStringList{"S", "A", "B", "U", "oldPw"};
-    QTest::newRow("empty DBServerName")
-        << hostXml({}, {},
-                   R"(<DBServerName> </DBServerName><DBAdminUsername>A</DBAdminUsername>
-  <DBAdminPassword>B</DBAdminPassword><DBUsername>U</DBUsername><DBPassword>P</DBPassword>)")
-        << false << QStringList{"", "A", "B", "U", "P"};
     QTest::newRow("not well-formed")
         << hostXml().replace("</Mirkel>", "</Mirke>") << false << kBefore;
     QTest::newRow("empty file") << QByteArray() << false << kBefore;

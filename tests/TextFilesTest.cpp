@@ -20,7 +20,6 @@ private slots:
     void writerRefusesAfterClose();
     void openFailuresAreNumbered_data();
     void openFailuresAreNumbered();
-    void fullDiskSaysSo();
     void removesReadOnlyFile();
     void removingMissingFileFails();
     void folders();
@@ -207,16 +206,6 @@ void TextFilesTest::openFailuresAreNumbered()
     QCOMPARE(e.number, number);
     QVERIFY(!e.description.isEmpty());
     QVERIFY(!QFile::exists(path(QStringLiteral("nowhere"))));
-}
-
-void TextFilesTest::fullDiskSaysSo()
-{
-    if (!QFile::exists(QStringLiteral("/dev/full")))
-        QSKIP("no device that is always full here");
-    std::unique_ptr<TextWriter> writer;
-    QVERIFY(!files_.openWrite(QStringLiteral("/dev/full"), true, writer).failed());
-    Error e = writer->writeLine(QStringLiteral("riga"));
-    QCOMPARE((e.failed() ? e : writer->close()).number, ErrorNumber::DiskFull);
 }
 
 void TextFilesTest::removesReadOnlyFile()
