@@ -427,8 +427,11 @@ Error Connection::commit()
         return notOpen();
     QSqlDatabase database = QSqlDatabase::database(name_, false);
     inTransaction_ = false;
-    if (!database.commit()) {
-        const Error e = sqlError(database.lastError(), false);
+    // Without a write-ahead log (another program held the file when it was opened) SQLite's
+    // commit waits for the readers: a refusal leaves the transaction open to try again.
+    if (const Error e = untilFree(
+            [&] { return database.commit() ? Error() : sqlError(database.lastError(), false); });
+        e.failed()) {
         database.rollback();
         return e;
     }
