@@ -73,6 +73,31 @@ QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holde
     return text;
 }
 
+// Shows the run's waits for a held database on the window, and hears the operator end them.
+class ViewWait final : public db::LockWait
+{
+public:
+    explicit ViewWait(MainView& view) : view_(view) { db::setLockWait(this); }
+    ~ViewWait() override { db::setLockWait(nullptr); }
+    ViewWait(const ViewWait&) = delete;
+    ViewWait& operator=(const ViewWait&) = delete;
+
+    bool waiting(int waitedMs, int boundMs) override
+    {
+        view_.showWait(QStringLiteral("In attesa: il database e' bloccato da un altro "
+                                      "programma... (%1 s di %2)\nChiudi interrompe la "
+                                      "conversione.")
+                           .arg(waitedMs / 1000)
+                           .arg((boundMs + 999) / 1000));
+        view_.pumpEvents();
+        return !view_.closeRequested();
+    }
+    void waited() override { view_.showWait(QString()); }
+
+private:
+    MainView& view_;
+};
+
 // A line as a box quotes it: control characters shown as blanks, and not too long.
 QString shown(const QString& line)
 {
@@ -189,24 +214,51 @@ bool ConversionRun::caughtFromDatabase(const Error& e)
 
 void ConversionRun::endWith(const Error& e, bool logIt)
 {
-    if (logIt)
-        log_.LogError(e, kTrapLabel);
+    const Error unlogged = logIt ? log_.LogError(e, kTrapLabel) : Error();
     listProducts(QStringLiteral("; non spostato al distributore 211: procedura interrotta"));
+    if (e.number == ErrorNumber::Interrupted) {
+        // Chiudi during a wait: the batch waiting was rolled back, what was committed stays
+        // and the restore file covers it; the window closes as Chiudi does.
+        giveWindowBack();
+        view_.unloadWindow();
+        throw Diverted{Stage::Done};
+    }
     // The engine's own words do not tell the operator what to do about a lock.
-    platform_.dialogs.messageWithDetails(e.number == ErrorNumber::LockTimeout
-                                             ? kCatalogueHeld + QStringLiteral("\n\n") +
-                                                   e.description
-                                             : e.description,
-                                         interruptedSummary(), MsgIcon::Critical);
+    QString text = e.number == ErrorNumber::LockTimeout
+                       ? kCatalogueHeld + QStringLiteral("\n\n") + e.description
+                       : e.description;
+    // The log is where support looks; it must not be thought to hold this failure.
+    if (unlogged.failed())
+        text += QStringLiteral("\n\nNon e' stato possibile scrivere nemmeno il registro degli "
+                               "errori: ") +
+                unlogged.description;
+    platform_.dialogs.messageWithDetails(text, interruptedSummary(), MsgIcon::Critical);
+    giveWindowBack();
+    throw Diverted{Stage::Done};
+}
+
+void ConversionRun::giveWindowBack()
+{
     view_.setCommand1Enabled(true);
     view_.setWindowEnabled(true);
-    throw Diverted{Stage::Done};
+    // A stage caption left behind would say the run is still at work.
+    view_.setCaption(ViewLabel::Label6, QStringLiteral("Carico del file nella Tabella... "));
+    view_.setLabelVisible(ViewLabel::Label6, false);
+    view_.setLabelVisible(ViewLabel::Label7, true);
+}
+
+void ConversionRun::stopIfClosed()
+{
+    // The look-up has logged the wait it gave up; that is no distributor not found.
+    if (view_.closeRequested())
+        endWith({ErrorNumber::Interrupted, QString()}, false);
 }
 
 void ConversionRun::execute()
 {
     if (!admitted())
         return;
+    const ViewWait wait(view_);
     Stage stage = start();
     while (stage != Stage::Done) {
         if (stageHook_)
@@ -271,7 +323,11 @@ ConversionRun::Stage ConversionRun::start()
         // Going on without a connection would fail every later step and still end with
         // "Procedura Completata".
         if (const Error e = connection_.open(connectionTarget()); e.failed())
-            endWith(e, !trapKeepsOutOfTheLog(e.number));
+            endWith(
+                hostConfigTrouble_.isEmpty()
+                    ? e
+                    : Error{e.number, hostConfigTrouble_ + QStringLiteral("\n\n") + e.description},
+                !trapKeepsOutOfTheLog(e.number));
         // The two cash desks of one kiosk share the catalogue: one conversion at a time.
         bool granted = false;
         std::optional<db::Connection::LockHolder> holder;
@@ -279,8 +335,7 @@ ConversionRun::Stage ConversionRun::start()
             endWith(e, !trapKeepsOutOfTheLog(e.number));
         if (!granted) {
             platform_.dialogs.message(anotherRunMessage(holder), MsgIcon::Exclamation);
-            view_.setCommand1Enabled(true);
-            view_.setWindowEnabled(true);
+            giveWindowBack();
             return Stage::Done;
         }
         restore_ = std::make_unique<RestoreFile>(platform_, connection_.engine(), view_.catalogue(),
@@ -325,8 +380,7 @@ ConversionRun::Stage ConversionRun::chooseFile()
         platform_.dialogs.openFile(kTableName, platform_.programFolder);
     if (!chosen || *chosen == QStringLiteral("*.txt")) {
         platform_.dialogs.message(QStringLiteral(" Percorso file TabellaCodici non Trovata!"));
-        view_.setCommand1Enabled(true);
-        view_.setWindowEnabled(true);
+        giveWindowBack();
         return Stage::Done;
     }
     TabellaCodiciFile_ = *chosen;
@@ -524,6 +578,7 @@ ConversionRun::Stage ConversionRun::rewrite()
 {
     const QString distributor =
         db::FIEGDLCodiceGet(connectionTarget(), QStringLiteral("069"), log_);
+    stopIfClosed();
     view_.setCaption(ViewLabel::Label6, QStringLiteral(" Aggiornamento Codici Titoli"));
     if (distributor.isEmpty()) {
         closeWith(QStringLiteral("Codice Fieg 069 non trovato!"),
@@ -681,6 +736,7 @@ ConversionRun::Stage ConversionRun::reassign()
 {
     const QString distributor =
         db::FIEGDLCodiceGet(connectionTarget(), QStringLiteral("211"), log_);
+    stopIfClosed();
     view_.setCaption(ViewLabel::Label6, QStringLiteral(" Modifica codice DL Titoli Varno"));
     if (distributor.isEmpty()) {
         // Writing an empty distributor into every converted product would orphan them; the

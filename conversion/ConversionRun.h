@@ -46,6 +46,9 @@ public:
     // the stages and tests interrupt a run at a given point.
     void setStageHook(std::function<void(Stage)> hook) { stageHook_ = std::move(hook); }
 
+    // What is wrong with the host configuration file, named when the connection then fails.
+    void setHostConfigTrouble(QString trouble) { hostConfigTrouble_ = std::move(trouble); }
+
     // The address the code table is downloaded from.
     static QString downloadUrl();
 
@@ -108,8 +111,13 @@ private:
     // The same for a step of the database, whose failures other than a row's own end the run,
     // as does any step once the restore file has failed.
     bool caughtFromDatabase(const Error& e);
-    // Ends the run with one critical message and the window usable again.
+    // Ends the run with one critical message and the window usable again; a wait the
+    // operator gave up (ErrorNumber::Interrupted) ends it without one, closing the window.
     [[noreturn]] void endWith(const Error& e, bool logIt);
+    // Command1 and the window enabled, the stage caption as at start.
+    void giveWindowBack();
+    // Ends the run when the operator gave up a wait inside a step that reports no error.
+    void stopIfClosed();
 
     // Exits that close the window: the messages, then Command1 enabled, the window disabled,
     // an optional last message, and the window unloaded.
@@ -144,4 +152,5 @@ private:
     bool listFailureLogged_ = false;
     QHash<QString, QString> refusedMoves_; // IDProd -> why the engine refused its move
     bool trapSpent_ = false;
+    QString hostConfigTrouble_;
 };

@@ -30,4 +30,11 @@ public:
 
     // Lets the window repaint; input stays blocked while the window is disabled.
     virtual void pumpEvents() = 0;
+
+    // A wait for the database: text says what is waited for; the window stays painted and
+    // only CmdUscita (and the close box) can be pressed. An empty text ends the wait and puts
+    // the window back as it was.
+    virtual void showWait(const QString& text) = 0;
+    // Whether CmdUscita or the close box was pressed during a wait of the action under way.
+    virtual bool closeRequested() const = 0;
 };

@@ -1,5 +1,6 @@
 #include "db/Database.h"
 
+#include "db/EngineRefusal.h"
 #include "db/ErrorMap.h"
 #include "db/OdbcDiagnostics.h"
 #include "errors/Redact.h"
@@ -7,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSqlDatabase>
@@ -16,6 +18,7 @@
 #include <QSqlResult>
 #include <QSysInfo>
 #include <QUrl>
+#include <algorithm>
 #include <atomic>
 
 namespace db {
@@ -68,6 +71,19 @@ Traffic traffic()
 
 namespace {
 std::atomic<int> lockTimeout{20000};
+LockWait* lockWait = nullptr;
+
+// Each try at a held lock gives up after this long, so that the window can repaint and its
+// operator give up between two tries.
+int lockTryMs()
+{
+    return std::min(250, lockTimeout.load());
+}
+} // namespace
+
+void setLockWait(LockWait* wait)
+{
+    lockWait = wait;
 }
 
 int lockTimeoutMs()
@@ -167,10 +183,40 @@ Error Connection::sqlError(const QSqlError& error, bool opening, const QSqlQuery
             native = all;
     }
     deadlocked_ = isDeadlock(target_.engine, native);
-    return {mapErrorNumber(target_.engine, native, text, opening), text};
+    // The engine's words come after what they mean for the operator.
+    const QString refusal = opening ? QString() : engineRefusal(target_.engine, native);
+    return {mapErrorNumber(target_.engine, native, text, opening),
+            refusal.isEmpty() ? text : refusal + QStringLiteral("\n\n") + text};
 }
 
 Error Connection::run(const QString& sql, const QVariantList& binds, QSqlQuery*& q)
+{
+    return untilFree([&] { return runOnce(sql, binds, q); });
+}
+
+Error Connection::untilFree(const std::function<Error()>& once)
+{
+    QElapsedTimer clock;
+    clock.start();
+    bool waited = false;
+    for (;;) {
+        Error e = once();
+        // A deadlock victim's transaction is gone: trying its statement again is not waiting.
+        if (e.number == ErrorNumber::LockTimeout && !deadlocked_ &&
+            clock.elapsed() < lockTimeoutMs()) {
+            waited = true;
+            if (!lockWait || lockWait->waiting(int(clock.elapsed()), lockTimeoutMs()))
+                continue;
+            e = {ErrorNumber::Interrupted,
+                 QStringLiteral("Attesa del database interrotta dall'operatore.")};
+        }
+        if (waited && lockWait)
+            lockWait->waited();
+        return e;
+    }
+}
+
+Error Connection::runOnce(const QString& sql, const QVariantList& binds, QSqlQuery*& q)
 {
     ++counters().statements;
     deadlocked_ = false;
@@ -231,15 +277,23 @@ Error Connection::open(const ConnectionTarget& target)
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
         // mode=rw: never create a catalogue by accident.
         database.setConnectOptions(
-            QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(lockTimeoutMs()));
+            QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(lockTryMs()));
         database.setDatabaseName(QUrl::fromLocalFile(file).toString() + QStringLiteral("?mode=rw"));
         if (!database.open())
             return sqlError(database.lastError(), true);
         // SQLite reads the file only when first asked; a file that is no database must fail
         // here, as a catalogue that cannot be opened does on SQL Server.
         {
+            // Another program may hold the file: that is waited for as any statement's lock.
             QSqlQuery probe(database);
-            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            const Error e = untilFree([&] {
+                return probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))
+                           ? Error()
+                           : sqlError(probe.lastError(), false);
+            });
+            if (e.number == ErrorNumber::LockTimeout || e.number == ErrorNumber::Interrupted)
+                return e;
+            if (e.failed())
                 return sqlError(probe.lastError(), true);
             // Each statement commits on its own, as on the server. A write-ahead log keeps
             // those commits safe against a crash of the program without waiting for the
@@ -268,12 +322,13 @@ Error Connection::open(const ConnectionTarget& target)
         return sqlError(database.lastError(), true);
     open_ = true;
     // SQL Server waits for a lock for ever by default; a row the host program holds must not
-    // hang the window. The option lasts for the session, which is what it is for. The
-    // version, in the same request, decides the statement forms where versions differ.
+    // hang the window. The option lasts for the session, which is what it is for; run() tries
+    // again until lockTimeoutMs() has passed. The version, in the same request, decides the
+    // statement forms where versions differ.
     Rows version;
     if (Error e = query(QStringLiteral("SET LOCK_TIMEOUT %1 SELECT CAST(SERVERPROPERTY("
                                        "'ProductVersion') AS nvarchar(128)) AS v")
-                            .arg(lockTimeoutMs()),
+                            .arg(lockTryMs()),
                         {}, version);
         e.failed()) {
         close();
@@ -392,8 +447,11 @@ Error Connection::commit()
         return notOpen();
     QSqlDatabase database = QSqlDatabase::database(name_, false);
     inTransaction_ = false;
-    if (!database.commit()) {
-        const Error e = sqlError(database.lastError(), false);
+    // Without a write-ahead log (another program held the file when it was opened) SQLite's
+    // commit waits for the readers: a refusal leaves the transaction open to try again.
+    if (const Error e = untilFree(
+            [&] { return database.commit() ? Error() : sqlError(database.lastError(), false); });
+        e.failed()) {
         database.rollback();
         return e;
     }

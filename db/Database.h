@@ -42,6 +42,22 @@ Traffic traffic();
 int lockTimeoutMs();
 void setLockTimeoutMs(int ms);
 
+// Hears the waits for a lock that another session or program holds. A statement that meets
+// such a lock is tried again, a fraction of a second at a time, until the lock comes free or
+// lockTimeoutMs() has passed; between two tries waiting() is asked whether to go on, which
+// lets a window repaint and its operator give the wait up.
+class LockWait
+{
+public:
+    virtual ~LockWait() = default;
+    // false gives the wait up: the statement fails with ErrorNumber::Interrupted.
+    virtual bool waiting(int waitedMs, int boundMs) = 0;
+    // The wait is over, however it ended.
+    virtual void waited() = 0;
+};
+// For every connection until cleared with nullptr; without one a wait just blocks.
+void setLockWait(LockWait* wait);
+
 // A result read whole when it is opened, like a static cursor: the row count is exact and
 // later changes to the tables do not move it.
 class Rows
@@ -129,8 +145,12 @@ private:
     Error openResult(const QString& sql, const QVariantList& binds, QSqlQuery*& q);
     // What reading q's rows ended with, e when it had already failed; closes the cursor.
     Error closeResult(QSqlQuery* q, Error e);
-    // Runs sql with its values bound; statements with values are prepared once and kept.
+    // Runs sql with its values bound, waiting for a held lock as LockWait says.
     Error run(const QString& sql, const QVariantList& binds, QSqlQuery*& q);
+    // Tries once() again while it meets a held lock, as LockWait says.
+    Error untilFree(const std::function<Error()>& once);
+    // One try; statements with values are prepared once and kept.
+    Error runOnce(const QString& sql, const QVariantList& binds, QSqlQuery*& q);
 
     QString name_;
     ConnectionTarget target_;

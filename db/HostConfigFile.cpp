@@ -70,44 +70,63 @@ QString decodeHostXml(const QByteArray& bytes, bool& decoded)
     return {};
 }
 
-bool ReadHostConfig(const QString& path, HostConfig& config)
+bool ReadHostConfig(const QString& path, HostConfig& config, QString* why)
 {
+    const auto fail = [why](const QString& reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return fail(QStringLiteral("il file non si puo' aprire (%1).").arg(file.errorString()));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        return false;
+        return fail(QStringLiteral("il file non si puo' leggere (%1).").arg(file.errorString()));
 
     QDomDocument document;
     bool decoded = false;
     const QString text = decodeHostXml(bytes, decoded);
-    if (!(decoded ? document.setContent(text) : document.setContent(bytes)))
-        return false;
+    QString parseError;
+    int line = 0;
+    int column = 0;
+    if (!(decoded ? document.setContent(text, &parseError, &line, &column)
+                  : document.setContent(bytes, &parseError, &line, &column)))
+        return fail(QStringLiteral("non e' un XML valido (riga %1, colonna %2: %3).")
+                        .arg(line)
+                        .arg(column)
+                        .arg(parseError));
 
     // A root with another name is not an error yet: the database elements are then missing.
     QDomElement root = document.documentElement();
     if (root.tagName() != QLatin1String("Mirkel"))
         root = QDomElement();
+    const auto missingAttribute = [&fail](const QString& element, const QString& attribute) {
+        return fail(
+            QStringLiteral("manca l'attributo %1 dell'elemento <%2>.").arg(attribute, element));
+    };
     if (!root.isNull()) {
         for (const char* name : {"debug", "terminal", "inforivMaster", "toolbarShow"}) {
             const QString attribute = QString::fromLatin1(name);
             if (!hasAttribute(root, attribute))
-                return false;
+                return missingAttribute(root.tagName(), attribute);
             if (attribute != QLatin1String("terminal") && !readsAsNumber(root.attribute(attribute)))
-                return false;
+                return fail(QStringLiteral("l'attributo %1 dell'elemento <Mirkel> non e' un "
+                                           "numero.")
+                                .arg(attribute));
         }
 
         const QDomElement scanner = root.firstChildElement(QStringLiteral("barcodeScannerCom"));
-        if (!scanner.isNull() && (!hasAttribute(scanner, QStringLiteral("port")) ||
-                                  !hasAttribute(scanner, QStringLiteral("settings"))))
-            return false;
+        for (const char* name : {"port", "settings"}) {
+            if (!scanner.isNull() && !hasAttribute(scanner, QString::fromLatin1(name)))
+                return missingAttribute(scanner.tagName(), QString::fromLatin1(name));
+        }
 
         for (const char* name :
              {"bancobarcode", "bancobarcode1", "bancobarcode2", "bancobarcode3", "bancobarcode4"}) {
             const QDomElement banco = root.firstChildElement(QString::fromLatin1(name));
             if (!banco.isNull() && !hasAttribute(banco, QStringLiteral("code")))
-                return false;
+                return missingAttribute(banco.tagName(), QStringLiteral("code"));
         }
     }
 
@@ -121,8 +140,14 @@ bool ReadHostConfig(const QString& path, HostConfig& config)
     for (const auto& [name, field] : fields) {
         const QDomElement element = root.firstChildElement(QString::fromLatin1(name));
         if (element.isNull())
-            return false;
+            return fail(QStringLiteral("manca l'elemento <%1> dentro <Mirkel>.")
+                            .arg(QString::fromLatin1(name)));
         config.*field = element.text();
+    }
+    // Without a server or a user every connection would fail with the driver's words alone.
+    for (const char* name : {"DBServerName", "DBUsername"}) {
+        if (root.firstChildElement(QString::fromLatin1(name)).text().trimmed().isEmpty())
+            return fail(QStringLiteral("l'elemento <%1> e' vuoto.").arg(QString::fromLatin1(name)));
     }
     return true;
 }

@@ -19,12 +19,12 @@ QString ErrorLog::ErrorText(const Error& error, const QString& label)
            label;
 }
 
-void ErrorLog::LogError(const Error& error, const QString& label, const QString& extra)
+Error ErrorLog::LogError(const Error& error, const QString& label, const QString& extra)
 {
     QString message = QStringLiteral("ERROR:\t");
     if (error.number != 0)
         message += ErrorText(error, label) + QLatin1Char(' ');
-    AppendErrorLog(message + extra);
+    return AppendErrorLog(message + extra);
 }
 
 QString ErrorLog::logFolder() const
@@ -38,13 +38,14 @@ QString ErrorLog::logFileFor(const QDate& day) const
            day.toString(QStringLiteral("yyyy_MM_dd")) + QStringLiteral(".txt");
 }
 
-void ErrorLog::AppendErrorLog(const QString& message)
+Error ErrorLog::AppendErrorLog(const QString& message)
 {
     const QDateTime now = clock_.now();
-    if (!files_.folderExists(logFolder()) && files_.createFolder(logFolder()).failed())
-        return;
+    if (!files_.folderExists(logFolder())) {
+        if (Error e = files_.createFolder(logFolder()); e.failed())
+            return e;
+    }
     const QString line =
         now.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")) + QLatin1Char(' ') + message;
-    // Any failure here is dropped on purpose: see the class comment.
-    files_.appendLine(logFileFor(now.date()), line);
+    return files_.appendLine(logFileFor(now.date()), line);
 }

@@ -17,9 +17,11 @@ struct Error
 
 // The numbers the tool decides on, in one place.
 namespace ErrorNumber {
+inline constexpr qint32 Interrupted = 18; // the operator ended a wait
 inline constexpr qint32 FileNotFound = 53;
 inline constexpr qint32 DeviceIo = 57;
 inline constexpr qint32 FileExists = 58;
+inline constexpr qint32 DiskFull = 61;
 inline constexpr qint32 PermissionDenied = 70;
 inline constexpr qint32 PathNotFound = 76;
 inline constexpr qint32 ObjectNotSet = 91;

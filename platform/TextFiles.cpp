@@ -10,8 +10,11 @@
 
 #include <algorithm>
 
+#include <cerrno>
+
 #if defined(Q_OS_WIN)
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -38,17 +41,41 @@ Error readError(const QString& path)
     return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di I/O sul file"), path);
 }
 
-Error openFailure(const QFile& file)
+Error accessDenied(const QString& path)
+{
+    return fileError(ErrorNumber::PermissionDenied, QStringLiteral("Accesso negato"), path);
+}
+
+// A file opened to be written is created when missing, so its absence is no cause there: the
+// file or its folder refuses writes.
+Error openFailure(const QFile& file, bool writing)
 {
     const QFileInfo info(file.fileName());
     if (!info.dir().exists())
         return fileError(ErrorNumber::PathNotFound,
                          QStringLiteral("Impossibile trovare il percorso"), file.fileName());
-    if (file.error() == QFileDevice::OpenError && !info.exists())
+    if (!writing && file.error() == QFileDevice::OpenError && !info.exists())
         return fileError(ErrorNumber::FileNotFound, QStringLiteral("Impossibile trovare il file"),
                          file.fileName());
-    return fileError(ErrorNumber::PermissionDenied, QStringLiteral("Autorizzazione negata"),
-                     file.fileName());
+    return accessDenied(file.fileName());
+}
+
+// Whether the write that just failed wanted space: the system's own error, read at once.
+bool diskFull()
+{
+#if defined(Q_OS_WIN)
+    const DWORD e = GetLastError();
+    return e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
+#else
+    return errno == ENOSPC || errno == EDQUOT;
+#endif
+}
+
+Error writeFailure(const QString& path, bool full = diskFull())
+{
+    if (full)
+        return fileError(ErrorNumber::DiskFull, QStringLiteral("Disco pieno"), path);
+    return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"), path);
 }
 
 // How a file read was saved. Editors save the code table as UTF-8 or UTF-16 as readily as in
@@ -200,8 +227,7 @@ public:
                              file_->fileName());
         const QByteArray bytes = lineBytes(line);
         if (file_->write(bytes) != bytes.size())
-            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
-                             file_->fileName());
+            return writeFailure(file_->fileName());
         size_ += bytes.size();
         return {};
     }
@@ -211,10 +237,10 @@ public:
         if (!file_->isOpen())
             return {};
         const bool flushed = file_->flush();
+        const bool full = !flushed && diskFull();
         file_->close();
         if (!flushed || file_->error() != QFileDevice::NoError)
-            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
-                             file_->fileName());
+            return writeFailure(file_->fileName(), full);
         return {};
     }
 
@@ -228,16 +254,17 @@ public:
                              file_->fileName());
         // Back to the end afterwards, where the next line goes.
         if (!file_->seek(offset) || file_->write(bytes) != bytes.size() || !file_->seek(size_))
-            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
-                             file_->fileName());
+            return writeFailure(file_->fileName());
         return {};
     }
 
     Error sync() override
     {
-        if (!file_->isOpen() || !file_->flush() || !syncHandle(file_->handle()))
-            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
+        if (!file_->isOpen())
+            return fileError(ErrorNumber::DeviceIo, QStringLiteral("File chiuso"),
                              file_->fileName());
+        if (!file_->flush() || !syncHandle(file_->handle()))
+            return writeFailure(file_->fileName());
         return {};
     }
 
@@ -300,6 +327,8 @@ Error QtTextFileSystem::createFolder(const QString& path)
 {
     if (QDir().mkdir(path))
         return {};
+    if (QFileInfo(path).dir().exists())
+        return accessDenied(path);
     return fileError(ErrorNumber::PathNotFound, QStringLiteral("Impossibile creare la cartella"),
                      path);
 }
@@ -312,8 +341,7 @@ Error QtTextFileSystem::removeFile(const QString& path)
                          path);
     file.setPermissions(file.permissions() | QFileDevice::WriteOwner | QFileDevice::WriteUser);
     if (!file.remove())
-        return fileError(ErrorNumber::PermissionDenied, QStringLiteral("Autorizzazione negata"),
-                         path);
+        return accessDenied(path);
     return {};
 }
 
@@ -322,7 +350,7 @@ Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader
 {
     auto file = std::make_unique<QFile>(path);
     if (QFileInfo(path).isDir() || !file->open(QIODevice::ReadOnly))
-        return openFailure(*file);
+        return openFailure(*file, false);
     if (decoding == Decoding::CodePage) {
         reader = std::make_unique<QtTextReader>(std::move(file), path, ReadAs::Cp1252);
         return {};
@@ -368,7 +396,7 @@ Error QtTextFileSystem::openWrite(const QString& path, bool append,
     const QIODevice::OpenMode mode =
         QIODevice::WriteOnly | (append ? QIODevice::Append : QIODevice::Truncate);
     if (!file->open(mode))
-        return openFailure(*file);
+        return openFailure(*file, true);
     writer = std::make_unique<QtTextWriter>(std::move(file), append);
     return {};
 }
@@ -386,5 +414,5 @@ Error QtTextFileSystem::createNew(const QString& path, std::unique_ptr<TextWrite
     }
     if (file->exists())
         return fileError(ErrorNumber::FileExists, QStringLiteral("Il file esiste già"), path);
-    return openFailure(*file);
+    return openFailure(*file, true);
 }

@@ -191,7 +191,9 @@ private slots:
     void unreadableListEndsThePass();
     void engineFailureEndsTheRun_data();
     void engineFailureEndsTheRun();
+    void lockedCatalogueEndsTheRun_data();
     void lockedCatalogueEndsTheRun();
+    void logsFolderRefusingWritesSaysSo();
     void secondRunAtOnceGivesTheWindowBack();
     void lockLeftOnAnotherPcIsNamed();
     void deadRunsLockWithThisProcessIdIsTakenOver();
@@ -859,32 +861,74 @@ void ConversionRunTest::engineFailureEndsTheRun()
     }
 }
 
+void ConversionRunTest::lockedCatalogueEndsTheRun_data()
+{
+    QTest::addColumn<QString>("held"); // and product 1 afterwards
+    QTest::newRow("for good") << QStringLiteral("for good|1|678|12");
+    QTest::newRow("released during the wait") << QStringLiteral("released|1|000900678|34");
+    QTest::newRow("Chiudi during the wait") << QStringLiteral("Chiudi|1|678|12");
+}
+
 void ConversionRunTest::lockedCatalogueEndsTheRun()
 {
+    QFETCH(QString, held);
+    const QString product1 = held.section(QLatin1Char('|'), 1);
+    held = held.section(QLatin1Char('|'), 0, 0);
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // Another program holds the catalogue's write lock for the whole run.
-    db::setLockTimeoutMs(500);
+    // Another program holds the catalogue's write lock from before the button is pressed.
+    db::setLockTimeoutMs(held == QLatin1String("for good") ? 500 : 20000);
     {
         QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "other");
         other.setDatabaseName(f.catalogue);
         QVERIFY(other.open());
         QSqlQuery lock(other);
         QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        f.view.onWait = [&] {
+            if (held == QLatin1String("released"))
+                lock.exec(QStringLiteral("ROLLBACK"));
+            f.view.closePressed = held == QLatin1String("Chiudi");
+        };
         f.run();
         lock.exec(QStringLiteral("ROLLBACK"));
     }
     QSqlDatabase::removeDatabase("other");
     db::setLockTimeoutMs(20000);
-    QCOMPARE(f.tp.dialogs.shown.size(), 1);
-    QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
-    // What to do about it, then the engine's own words.
-    QVERIFY(f.tp.dialogs.shown[0].text.startsWith(QStringLiteral("Un altro programma")));
-    QVERIFY2(f.tp.dialogs.shown[0].text.contains(QStringLiteral("locked")),
-             qPrintable(f.tp.dialogs.shown[0].text));
+    QVERIFY(f.view.waits.first().startsWith(QStringLiteral("In attesa: il database e' bloccato")));
+    QVERIFY(f.view.waits.last().isEmpty());
+    QCOMPARE(f.product(1), product1);
+    if (held == QLatin1String("released"))
+        return;
+    // Chiudi closes the window without a box; past the bound, what to do about it, then the
+    // engine's own words.
+    const QStringList texts = f.tp.dialogs.texts();
+    QCOMPARE(f.view.unloads, held == QLatin1String("Chiudi") ? 1 : 0);
+    QCOMPARE(texts.size(), held == QLatin1String("Chiudi") ? 0 : 1);
+    QVERIFY(texts.isEmpty() || (texts[0].startsWith(QStringLiteral("Un altro programma")) &&
+                                texts[0].contains(QStringLiteral("locked"))));
     QCOMPARE(f.logLines().size(), 1);
     QVERIFY(f.view.windowEnabled);
+}
+
+void ConversionRunTest::logsFolderRefusingWritesSaysSo()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    FaultyTextFiles files(f.tp.files);
+    files.failOn(QStringLiteral("createFolder"),
+                 {ErrorNumber::PermissionDenied, QStringLiteral("Accesso negato: LOGS")});
+    const Platform platform{f.tp.folder(), f.tp.clock,      f.tp.dialogs,
+                            files,         f.tp.downloader, f.tp.shell};
+    ErrorLog log(f.tp.folder(), f.tp.clock, files);
+    ConversionRun(platform, log, f.config, f.view, f.TabellaCodiciFile).execute();
+    // Nothing changes; the box says why, and that the log could not be written either.
+    const QStringList texts = f.tp.dialogs.texts();
+    QCOMPARE(texts.size(), 1);
+    QVERIFY2(texts[0].contains(QStringLiteral("ripristino")) &&
+                 texts[0].endsWith(QStringLiteral("registro degli errori: Accesso negato: LOGS")),
+             qPrintable(texts[0]));
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QVERIFY(f.view.windowEnabled && !f.view.labelVisible(ViewLabel::Label6));
 }
 
 void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()

@@ -777,6 +777,8 @@ void HostCatalogTest::serverRefusalsAreClassified_data()
     QTest::newRow("connection dropped") << insert << QList<int>{-1} << Unspecified;
     QTest::newRow("no table permission")
         << QStringLiteral("CREATE TABLE") << QList<int>{262} << AccessDenied;
+    QTest::newRow("read-only database") << insert << QList<int>{3906} << AccessDenied;
+    QTest::newRow("transaction log full") << insert << QList<int>{9002} << Unspecified;
     // The index wants ALTER permission, which the table never needed: it is done without.
     QTest::newRow("no index permission") << QStringLiteral("CREATE INDEX") << QList<int>{1088} << 0;
     // A refusal of the statement itself, as SQL Server 2000 gives it for what it lacks.
@@ -808,6 +810,10 @@ void HostCatalogTest::serverRefusalsAreClassified()
                                   QStringLiteral("Titolo"));
     QCOMPARE(e.number, number);
     QCOMPARE(c.deadlocked(), messages == QList<int>{1205});
+    // The engine's refusals to write come with an Italian sentence before its own words.
+    const bool told = e.description.startsWith(QStringLiteral("Il database")) ||
+                      e.description.startsWith(QStringLiteral("L'utente"));
+    QCOMPARE(told, QList<int>({229, 262, 3906, 9002}).contains(messages.first()));
 }
 
 void HostCatalogTest::serverBefore2000IsRefused()

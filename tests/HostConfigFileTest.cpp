@@ -170,8 +170,11 @@ void HostConfigFileTest::rules()
     QFETCH(QStringList, after);
 
     HostConfig config = filled(kBefore);
-    QCOMPARE(ReadHostConfig(write(xml), config), result);
+    QString why;
+    QCOMPARE(ReadHostConfig(write(xml), config, &why), result);
     QCOMPARE(fields(config), after);
+    // Every failure says what is wrong.
+    QCOMPARE(why.isEmpty(), result);
 }
 
 void HostConfigFileTest::encodings_data()

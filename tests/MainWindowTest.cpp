@@ -235,6 +235,7 @@ private slots:
     void chiudiAndCloseBoxEndTheProgram();
     void closeBoxWaitsForTheWork_data();
     void closeBoxWaitsForTheWork();
+    void waitLeavesOnlyChiudi();
     void progressBarWithNothingToMoveIsEmpty();
     void salvaOpzioniRoundTrip();
     void controlloOpensTheDestination();
@@ -439,21 +440,26 @@ void MainWindowTest::startWithValidConfiguration()
 void MainWindowTest::startWithInvalidConfiguration_data()
 {
     QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("cause");
     QTest::newRow("DBPassword missing")
         << QByteArray(R"(<Mirkel debug="0" terminal="T" inforivMaster="1" toolbarShow="1">
 <DBServerName>@SERVER@</DBServerName><DBAdminUsername>sa</DBAdminUsername>
-<DBAdminPassword>a</DBAdminPassword><DBUsername>u</DBUsername></Mirkel>)");
+<DBAdminPassword>a</DBAdminPassword><DBUsername>u</DBUsername></Mirkel>)")
+        << "manca l'elemento <DBPassword>";
     QTest::newRow("terminal missing")
         << QByteArray(R"(<Mirkel debug="0" inforivMaster="1" toolbarShow="1">
 <DBServerName>@SERVER@</DBServerName><DBAdminUsername>sa</DBAdminUsername>
 <DBAdminPassword>a</DBAdminPassword><DBUsername>u</DBUsername><DBPassword>p</DBPassword>
-</Mirkel>)");
-    QTest::newRow("not well-formed") << QByteArray("<Mirkel><DBServerName>@SERVER@</Mirkel>");
+</Mirkel>)")
+        << "manca l'attributo terminal";
+    QTest::newRow("not well-formed")
+        << QByteArray("<Mirkel><DBServerName>@SERVER@</Mirkel>") << "non e' un XML valido (riga 1";
 }
 
 void MainWindowTest::startWithInvalidConfiguration()
 {
     QFETCH(QByteArray, xml);
+    QFETCH(QString, cause);
     Harness h;
     h.standardServer();
     h.t.writeFile(QStringLiteral("Mirkel.XML"), xml.replace("@SERVER@", h.serverName().toUtf8()));
@@ -465,8 +471,15 @@ void MainWindowTest::startWithInvalidConfiguration()
     // The options are read only after a good configuration.
     QCOMPARE(h.child<QLineEdit>(QStringLiteral("txtNewDB"))->text(), kInitialNomeFile);
     QCOMPARE(h.child<QLineEdit>(QStringLiteral("txtDestinazione"))->text(), kInitialDestinazione);
-    QVERIFY(h.t.dialogs.shown.isEmpty());
     QVERIFY(h.window->isEnabled());
+    // One box at start names the file and what is wrong; a failure to connect names it too.
+    const QString text = h.t.dialogs.texts().value(0);
+    QVERIFY2(text.contains(QDir::toNativeSeparators(h.t.path("Mirkel.XML"))) &&
+                 text.contains(cause),
+             qPrintable(text));
+    if (h.mod.hostConfig.DBServerName.isEmpty())
+        h.window->Command1_Click();
+    QVERIFY(h.t.dialogs.texts().last().startsWith(text.section(QLatin1Char(':'), 0, 0)));
 }
 
 void MainWindowTest::startWithoutMatchingCatalogue()
@@ -797,6 +810,23 @@ void MainWindowTest::closeBoxWaitsForTheWork()
     QVERIFY(dialogs.visibleAfterRequest);
     // The run still closes the window at its end; the report leaves it open.
     QCOMPARE(h.window->isVisible(), report);
+}
+
+void MainWindowTest::waitLeavesOnlyChiudi()
+{
+    Harness h;
+    h.standardServer();
+    QVERIFY(h.window->Form_Load());
+    MainView& view = *h.window;
+    auto* chiudi = h.child<QAbstractButton>(QStringLiteral("CmdUscita"));
+    view.setWindowEnabled(false);
+    view.showWait(QStringLiteral("In attesa"));
+    QVERIFY(chiudi->isEnabled() && !h.list()->isEnabled());
+    // Chiudi asks the action to end; the window stays for it to finish.
+    QTest::mouseClick(chiudi, Qt::LeftButton);
+    QVERIFY(view.closeRequested());
+    view.showWait(QString());
+    QVERIFY(!h.window->isEnabled() && h.list()->isEnabledTo(h.window.get()));
 }
 
 void MainWindowTest::progressBarWithNothingToMoveIsEmpty()

@@ -199,6 +199,8 @@ void TextFilesTest::openFailuresAreNumbered_data()
     QTest::newRow("missing folder, write") << "nowhere/x.txt" << true << ErrorNumber::PathNotFound;
     QTest::newRow("folder as file, read") << "sub" << false << ErrorNumber::PermissionDenied;
     QTest::newRow("folder as file, write") << "sub" << true << ErrorNumber::PermissionDenied;
+    // Created when missing: a new file refused is denied, not missing.
+    QTest::newRow("new file refused") << QString(300, 'x') << true << ErrorNumber::PermissionDenied;
 }
 
 void TextFilesTest::openFailuresAreNumbered()

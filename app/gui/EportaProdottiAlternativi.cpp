@@ -20,6 +20,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -223,8 +224,18 @@ bool EportaProdottiAlternativi::Form_Load()
         return true;
     }
 
-    if (!ReadHostConfig(path, mod_.hostConfig))
+    QString why;
+    if (!ReadHostConfig(path, mod_.hostConfig, &why)) {
+        // Said now, and again by the button's failure to connect: without it the operator
+        // sees only the driver's words, which never name the file.
+        hostConfigTrouble_ = QStringLiteral("Il file di configurazione %1 non e' valido: %2")
+                                 .arg(QDir::toNativeSeparators(path), why);
+        platform_.dialogs.message(hostConfigTrouble_ +
+                                      QStringLiteral("\n\nCorreggerlo, poi riavviare il "
+                                                     "programma."),
+                                  MsgIcon::Critical);
         return true;
+    }
 
     const HostConfig& config = mod_.hostConfig;
     if (Error e =
@@ -273,7 +284,10 @@ void EportaProdottiAlternativi::configOption()
 void EportaProdottiAlternativi::Command1_Click()
 {
     const QScopedValueRollback<bool> working(working_, true);
-    ConversionRun(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile).execute();
+    closeRequested_ = false;
+    ConversionRun run(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile);
+    run.setHostConfigTrouble(hostConfigTrouble_);
+    run.execute();
 }
 
 Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
@@ -286,6 +300,9 @@ Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
 void EportaProdottiAlternativi::closeEvent(QCloseEvent* event)
 {
     if (working_ && !unloading_) {
+        // During a wait the close box asks the action to end, as Chiudi does.
+        if (beforeWait_)
+            closeRequested_ = true;
         event->ignore();
         return;
     }
@@ -303,6 +320,11 @@ void EportaProdottiAlternativi::Command2_Click()
 
 void EportaProdottiAlternativi::CmdUscita_Click()
 {
+    // During a wait the action under way ends first, and closes the window itself.
+    if (beforeWait_) {
+        closeRequested_ = true;
+        return;
+    }
     unloadWindow();
 }
 
@@ -431,4 +453,40 @@ void EportaProdottiAlternativi::unloadWindow()
 void EportaProdottiAlternativi::pumpEvents()
 {
     QCoreApplication::processEvents();
+}
+
+void EportaProdottiAlternativi::showWait(const QString& text)
+{
+    if (text.isEmpty()) {
+        if (!beforeWait_)
+            return;
+        for (const auto& [control, enabled] : beforeWait_->controls)
+            control->setEnabled(enabled);
+        Label6->setText(beforeWait_->caption);
+        Label6->setVisible(beforeWait_->captionVisible);
+        Label6->setGeometry(beforeWait_->captionGeometry);
+        Label6->setFont(beforeWait_->captionFont);
+        setEnabled(beforeWait_->windowEnabled);
+        beforeWait_.reset();
+        return;
+    }
+    if (!beforeWait_) {
+        // The window is enabled for Chiudi alone: every other control that acts is not.
+        BeforeWait& before = beforeWait_.emplace();
+        before.caption = Label6->text();
+        before.captionVisible = Label6->isVisible();
+        before.captionGeometry = Label6->geometry();
+        before.captionFont = Label6->font();
+        // The stage caption's box is narrow; the wait's text takes the frame's width.
+        Label6->setGeometry(twips(360, 4440, 7695, 735));
+        setFontSize(Label6, 10);
+        before.windowEnabled = isEnabled();
+        for (QWidget* control : std::initializer_list<QWidget*>{Command1, Command2, cboAziende}) {
+            before.controls.append({control, control->isEnabledTo(this)});
+            control->setEnabled(false);
+        }
+        setEnabled(true);
+    }
+    Label6->setText(text);
+    Label6->show();
 }

@@ -4,8 +4,11 @@
 #include "db/Database.h"
 #include "platform/Error.h"
 
+#include <QFont>
+#include <QRect>
 #include <QString>
 #include <QWidget>
+#include <optional>
 
 class ErrorLog;
 class QCloseEvent;
@@ -74,6 +77,8 @@ public:
     void setWindowEnabled(bool enabled) override;
     void unloadWindow() override;
     void pumpEvents() override;
+    void showWait(const QString& text) override;
+    bool closeRequested() const override { return closeRequested_; }
 
 protected:
     // The close box does nothing while the run or the report works: they go on with the
@@ -88,8 +93,21 @@ private:
     const Platform& platform_;
     Mod& mod_;
     ErrorLog& log_;
-    bool working_ = false;   // the run or the report is under way
-    bool unloading_ = false; // the window closes itself: unloadWindow()
+    bool working_ = false;        // the run or the report is under way
+    bool unloading_ = false;      // the window closes itself: unloadWindow()
+    bool closeRequested_ = false; // Chiudi pressed during a wait of the action under way
+    QString hostConfigTrouble_;   // what is wrong with Mirkel.XML; empty when it was read
+    // The window as it was before a wait: showWait() puts it back.
+    struct BeforeWait
+    {
+        QString caption;
+        bool captionVisible = false;
+        QRect captionGeometry;
+        QFont captionFont;
+        bool windowEnabled = false;
+        QList<QPair<QWidget*, bool>> controls;
+    };
+    std::optional<BeforeWait> beforeWait_;
 
     QGroupBox* Frame4;
     QGroupBox* Frame3;

@@ -72,6 +72,14 @@ void FakeView::setCaption(ViewLabel label, const QString& text)
     history_[label].append(text);
 }
 
+void FakeView::showWait(const QString& text)
+{
+    const bool begins = !text.isEmpty() && (waits.isEmpty() || waits.last().isEmpty());
+    waits.append(text);
+    if (begins && onWait)
+        onWait();
+}
+
 TestPlatform::TestPlatform()
     : platform{QDir::toNativeSeparators(dir.path()), clock, dialogs, files, downloader, shell}
 {

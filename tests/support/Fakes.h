@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
+#include <functional>
 #include <optional>
 
 // Doubles for the platform services: they record what the program did and play answers
@@ -109,6 +110,8 @@ public:
     void setWindowEnabled(bool enabled) override { windowEnabled = enabled; }
     void unloadWindow() override { ++unloads; }
     void pumpEvents() override { ++pumps; }
+    void showWait(const QString& text) override;
+    bool closeRequested() const override { return closePressed; }
 
     QString caption(ViewLabel label) const { return captions_.value(label); }
     bool labelVisible(ViewLabel label) const { return visible_.value(label, true); }
@@ -124,6 +127,10 @@ public:
     bool windowEnabled = true;
     int unloads = 0;
     int pumps = 0;
+    // Every wait text shown, and what the operator does when a wait begins.
+    QStringList waits;
+    std::function<void()> onWait;
+    bool closePressed = false;
 
 private:
     QMap<ViewLabel, QString> captions_;

@@ -767,7 +767,10 @@ class Session(socketserver.BaseRequestHandler):
         for number, severity, text in e.messages:
             out += diagnostic(number, severity, text)
         xact = DONE_INXACT if self.transaction is not None else 0
-        return out + done(token, DONE_ERROR | xact)
+        # Inside a procedure call its return status and DONEPROC follow: without MORE the
+        # client would take them for the next request's reply.
+        more = DONE_MORE if token == DONEINPROC else 0
+        return out + done(token, DONE_ERROR | more | xact)
 
     def rpc(self, proc, params):
         values = [p[2] for p in params]
