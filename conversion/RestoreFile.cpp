@@ -1,5 +1,6 @@
 #include "conversion/RestoreFile.h"
 
+#include "conversion/RunFile.h"
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
@@ -62,25 +63,8 @@ Error RestoreFile::write()
 
 Error RestoreFile::create()
 {
-    TextFileSystem& files = platform_.files;
-    const QString folder = platform_.inProgramFolder(QStringLiteral("LOGS"));
-    // Only letters, digits and '_' of the catalogue reach the name, which must be a file's.
-    QString name;
-    for (const QChar c : catalogue_)
-        name += c.isLetterOrNumber() && c.unicode() < 0x80 ? c : QLatin1Char('_');
-    const QString base = folder + QDir::separator() + QStringLiteral("Ripristino_") + name +
-                         QLatin1Char('_') + started_.toString(QStringLiteral("yyyy_MM_dd_HHmmss"));
-    path_ = base + QStringLiteral(".sql");
-    if (!files.folderExists(folder)) {
-        if (Error e = files.createFolder(folder); e.failed())
-            return e;
-    }
-    // A second run in the same second must not replace the first one's file.
-    Error e = files.createNew(path_, writer_);
-    for (int n = 2; e.number == ErrorNumber::FileExists && n < 100; ++n) {
-        path_ = base + QStringLiteral("_%1.sql").arg(n);
-        e = files.createNew(path_, writer_);
-    }
+    Error e = createRunFile(platform_, QStringLiteral("Ripristino"), catalogue_, started_,
+                            QStringLiteral("sql"), Encoding::CodePage, path_, writer_);
     if (e.failed())
         return e;
     created_ = true;

@@ -1,5 +1,6 @@
 #include "conversion/RunList.h"
 
+#include "conversion/RunFile.h"
 #include "db/HostCatalog.h"
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
@@ -56,24 +57,8 @@ void RunList::add(const db::Product& product, const QString& newCode, const QStr
 
 Error RunList::create()
 {
-    TextFileSystem& files = platform_.files;
-    const QString folder = platform_.inProgramFolder(QStringLiteral("LOGS"));
-    QString name;
-    for (const QChar c : catalogue_)
-        name += c.isLetterOrNumber() && c.unicode() < 0x80 ? c : QLatin1Char('_');
-    const QString base = folder + QDir::separator() + QStringLiteral("Conversione_") + name +
-                         QLatin1Char('_') + started_.toString(QStringLiteral("yyyy_MM_dd_HHmmss"));
-    path_ = base + QStringLiteral(".csv");
-    if (!files.folderExists(folder)) {
-        if (Error e = files.createFolder(folder); e.failed())
-            return e;
-    }
-    // A second run in the same second keeps the first one's list.
-    Error e = files.createNew(path_, writer_, Encoding::Utf8WithBom);
-    for (int n = 2; e.number == ErrorNumber::FileExists && n < 100; ++n) {
-        path_ = base + QStringLiteral("_%1.csv").arg(n);
-        e = files.createNew(path_, writer_, Encoding::Utf8WithBom);
-    }
+    Error e = createRunFile(platform_, QStringLiteral("Conversione"), catalogue_, started_,
+                            QStringLiteral("csv"), Encoding::Utf8WithBom, path_, writer_);
     if (e.failed())
         return e;
     return writer_->writeLine(QStringLiteral("IDProd;Testata;Codice vecchio;Codice nuovo;Esito"));

@@ -17,8 +17,8 @@ struct Product;
 // with what became of it. Made for Excel in an Italian Windows, which opens it by double
 // click: UTF-8 with a byte-order mark, fields between ';', a caption row.
 //
-// Rows reach the disk as they are added. A list that cannot be written never stops the run:
-// its first failure sticks, and later rows are dropped.
+// Rows are written as they are added and the file is closed with the list. A list that cannot
+// be written never stops the run: its first failure sticks, and later rows are dropped.
 class RunList
 {
 public:

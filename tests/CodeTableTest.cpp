@@ -90,11 +90,8 @@ void CodeTableTest::parseLine_data()
     QTest::newRow("TABs only") << "\t\t\t\t" << badCode << 0.0 << "" << 0.0;
     QTest::newRow("caption line") << "CODICE NUOVO\tTITOLO\tCODICE VECCHIO\tX\t" << badCode << 0.0
                                   << "TITOLO" << 0.0;
-    QTest::newRow("mark of another encoding")
-        << "\u00EF\u00BB\u00BF700000\tA\t1\t1\t" << badCode << 0.0 << "A" << 1.0;
     QTest::newRow("letters after the old code")
         << "1\tA\t678abc\t1\t" << badCode << 1.0 << "A" << 0.0;
-    QTest::newRow("negative code") << "-5\tA\t1\t1\t" << badCode << 0.0 << "A" << 1.0;
     QTest::newRow("blanks and exponent are a number")
         << " 1 2\tA\t1E3\t\t" << complete << 12.0 << "A" << 1000.0;
     QTest::newRow("two TABs") << "1\tA\t2" << tooShort << 0.0 << "" << 0.0;

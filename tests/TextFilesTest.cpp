@@ -71,16 +71,12 @@ void TextFilesTest::readsLines_data()
                                << QStringList{QString("a") + QChar(0) + "b", QString(QChar(0))};
     QTest::newRow("code page") << QByteArray("caff\xE8 \x80\r\n")
                                << QStringList{QStringLiteral("caffè €")};
-    // However the file was saved, the same lines come out, without a byte-order mark.
+    // However the file was saved, the same lines come out, without a byte-order mark (UTF-8
+    // and UTF-16 LE go through the whole run in BadInputTest).
     const QStringList accents{QStringLiteral("perché è così €"), QStringLiteral("b")};
-    const QString text = accents.join(QStringLiteral("\r\n"));
-    QTest::newRow("UTF-8 with BOM") << "\xEF\xBB\xBF" + text.toUtf8() << accents;
-    QTest::newRow("UTF-8 without BOM") << text.toUtf8() << accents;
-    const auto utf16 = [&](QStringConverter::Encoding e, const char* bom) {
-        return QByteArray(bom, 2) + QStringEncoder(e)(text);
-    };
-    QTest::newRow("UTF-16 LE") << utf16(QStringConverter::Utf16LE, "\xFF\xFE") << accents;
-    QTest::newRow("UTF-16 BE") << utf16(QStringConverter::Utf16BE, "\xFE\xFF") << accents;
+    QTest::newRow("UTF-16 BE") << "\xFE\xFF" + QStringEncoder(QStringConverter::Utf16BE)(
+                                                   accents.join(QStringLiteral("\r\n")))
+                               << accents;
     QTest::newRow("only a BOM") << QByteArray("\xEF\xBB\xBF") << QStringList{};
     // Code-page text that happens to hold one valid UTF-8 pair elsewhere is still code page.
     QTest::newRow("code page, not UTF-8")
