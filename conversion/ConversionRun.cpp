@@ -823,6 +823,7 @@ void ConversionRun::listProducts(const QString& move)
         list_->add(products_[p], o.newCode, outcome);
         listed_[p] = true;
     }
+    list_->flush();
     // A list that cannot be written costs the run nothing but the list; the log keeps why.
     if (list_->failure().failed() && !listFailureLogged_) {
         log_.LogError(list_->failure(), kTrapLabel);

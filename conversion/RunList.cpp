@@ -55,6 +55,16 @@ void RunList::add(const db::Product& product, const QString& newCode, const QStr
     ++rows_;
 }
 
+void RunList::flush()
+{
+    if (!writer_ || failure_.failed())
+        return;
+    if (Error e = writer_->sync(); e.failed()) {
+        failure_ = e;
+        writer_.reset();
+    }
+}
+
 Error RunList::create()
 {
     Error e = createRunFile(platform_, QStringLiteral("Conversione"), catalogue_, started_,

@@ -17,7 +17,7 @@ struct Product;
 // with what became of it. Made for Excel in an Italian Windows, which opens it by double
 // click: UTF-8 with a byte-order mark, fields between ';', a caption row.
 //
-// Rows are written as they are added and the file is closed with the list. A list that cannot
+// Rows are written as they are added and reach the disk at each flush(). A list that cannot
 // be written never stops the run: its first failure sticks, and later rows are dropped.
 class RunList
 {
@@ -29,6 +29,9 @@ public:
 
     // newCode is empty when the product got none.
     void add(const db::Product& product, const QString& newCode, const QString& outcome);
+    // Puts the rows added so far on the disk: the box that names the list may be read, and the
+    // program ended, before the list is closed.
+    void flush();
 
     // With native separators; empty until the first row.
     QString path() const;
