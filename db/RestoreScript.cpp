@@ -23,19 +23,21 @@ namespace db {
 // file then runs as two transactions, each of them right.
 //
 // On SQL Server the transaction spans GO batches, and the file may share its session with
-// anything run before it, another restore file included (sqlcmd -i A,B, one Management
-// Studio window). The header, in batches of its own, rolls back whatever transaction the
-// session holds and resets NOEXEC and CONTEXT_INFO; a leading GO ends a batch a cut file
-// before it left open. Then the first byte of CONTEXT_INFO tells where the file stands:
-// 01 the catalogue was checked and no transaction of the file is open, 03 a block is
-// running, 02 it ran to its end, in a transaction still open; 00 nothing may run. A block's
-// guard runs it only in the right catalogue after 01 (opening a transaction) or 02; the
-// block's last statement, in the batch of its changes, sets 02. SET XACT_ABORT ON rolls
-// back on a run-time error, but a batch that does not compile is skipped with the
-// transaction left open: either way 02 is never set, and the next guard or trailer rolls
-// back, says so once and sets NOEXEC ON, which the last trailer turns off again so that a
-// Management Studio window stays usable. Each check stands on its own, so a trailer that
-// still commits in the middle (after a crash) cannot let a later block run.
+// anything run before it, other restore files included (sqlcmd -i A,B, one Management Studio
+// window). The first byte of CONTEXT_INFO tells where the session stands: 01 the catalogue
+// was checked and no transaction of the file is open, 03 a block is running, 02 it ran to
+// its end, in a transaction still open, 04 a file failed: nothing may run in this session any
+// more. A leading GO ends a batch a cut file before left open; the header, in batches of its
+// own, turns NOEXEC off and rolls back whatever transaction the session holds, then refuses
+// to run after a failed file (an older file must never land on a newer one that did not) and
+// otherwise clears CONTEXT_INFO; the catalogue check sets 01. A block's guard runs it only in
+// the right catalogue after 01 (opening a transaction) or 02; the block's last statement, in
+// the batch of its changes, sets 02. SET XACT_ABORT ON rolls back on a run-time error, but a
+// batch that does not compile is skipped with the transaction left open: either way 02 is
+// never set, and the next guard or trailer rolls back, says so once, sets 04 and NOEXEC ON,
+// which the last trailer turns off again so that a Management Studio window stays usable.
+// Each check stands on its own, so a trailer that still commits in the middle (after a
+// crash) cannot let a later block run.
 //
 // On the embedded engine every block opens its transaction and the spent trailer takes that
 // line with it. A statement that fails does not end the transaction: the file is run with
@@ -49,9 +51,9 @@ const QString kSqlServerFailed =
                    "eseguito.', 16, 1);");
 const QString kSqlServerCommit =
     QStringLiteral("IF @s = 0x02 AND @@TRANCOUNT = 1 BEGIN COMMIT TRANSACTION; SET CONTEXT_INFO "
-                   "0x01; END ELSE IF @s IS NULL OR @s <> 0x00 BEGIN IF @@TRANCOUNT > 0 ROLLBACK "
+                   "0x01; END ELSE IF @s IS NULL OR @s <> 0x04 BEGIN IF @@TRANCOUNT > 0 ROLLBACK "
                    "TRANSACTION; ") +
-    kSqlServerFailed + QStringLiteral(" SET CONTEXT_INFO 0x00; END");
+    kSqlServerFailed + QStringLiteral(" SET CONTEXT_INFO 0x04; END");
 const QString kNoExecOff = QStringLiteral("SET NOEXEC OFF;");
 const QString kSqliteCommit = QStringLiteral("COMMIT;");
 const QString kSqliteBegin = QStringLiteral("BEGIN TRANSACTION;");
@@ -102,12 +104,16 @@ QStringList RestoreScript::header(const QDateTime& started) const
         lines << QStringLiteral("-- sqlite3 -bail CATALOGO.sqlite < FILE");
         return lines;
     }
-    lines << QStringLiteral("-- sqlcmd -S SERVER -U UTENTE -i FILE[,FILE...], oppure Management "
+    lines << QStringLiteral("-- sqlcmd -b -S SERVER -U UTENTE -i FILE[,FILE...], oppure Management "
                             "Studio (Esegui)")
-          << QStringLiteral("GO") << kNoExecOff << QStringLiteral("GO")
+          << QStringLiteral("GO") << kNoExecOff << QStringLiteral("GO") << readState()
           << QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION;")
-          << QStringLiteral("SET CONTEXT_INFO 0x00;") << QStringLiteral("SET NOCOUNT ON;")
-          << QStringLiteral("SET XACT_ABORT ON;") << QStringLiteral("GO");
+          << QStringLiteral("IF @s = 0x04 BEGIN RAISERROR(N'Un ripristino eseguito prima in questa "
+                            "sessione si e'' interrotto: questo file non e'' stato eseguito. "
+                            "Aprire una nuova sessione ed eseguire di nuovo i file dal piu'' "
+                            "recente.', 16, 1); SET NOEXEC ON; END ELSE SET CONTEXT_INFO 0x00;")
+          << QStringLiteral("SET NOCOUNT ON;") << QStringLiteral("SET XACT_ABORT ON;")
+          << QStringLiteral("GO");
     // Brackets keep the name one identifier; a name USE cannot take in plain ASCII is left
     // to the operator's choice, which the check below then verifies.
     if (shown == catalogue_)
@@ -116,7 +122,8 @@ QStringList RestoreScript::header(const QDateTime& started) const
               << QStringLiteral("GO");
     lines << QStringLiteral("IF DB_NAME() = %1 BEGIN SET CONTEXT_INFO 0x01; END ELSE BEGIN "
                             "RAISERROR(N'Catalogo diverso da quello convertito: il ripristino non "
-                            "e'' stato eseguito.', 16, 1); SET NOEXEC ON; END")
+                            "e'' stato eseguito.', 16, 1); SET CONTEXT_INFO 0x04; SET NOEXEC "
+                            "ON; END")
                  .arg(text(catalogue_))
           << QStringLiteral("GO");
     return lines;
@@ -224,7 +231,7 @@ QStringList RestoreScript::takeBlock()
                                  "0x02 AND @@TRANCOUNT = 1) BEGIN IF @@TRANCOUNT = 0 BEGIN "
                                  "TRANSACTION; SET CONTEXT_INFO 0x03; END ELSE BEGIN IF "
                                  "@@TRANCOUNT > 0 ROLLBACK TRANSACTION; IF @s IS NULL OR @s <> "
-                                 "0x00 %2 SET CONTEXT_INFO 0x00; SET NOEXEC ON; END")
+                                 "0x04 %2 SET CONTEXT_INFO 0x04; SET NOEXEC ON; END")
                       .arg(text(catalogue_), kSqlServerFailed));
     block.prepend(readState());
     block.append(QStringLiteral("SET CONTEXT_INFO 0x02;"));

@@ -1,0 +1,712 @@
+#!/usr/bin/env python3
+"""sqlcmd -i for the SQL Server stand-in's catalogues: runs T-SQL files in one session, with
+SQL Server's session rules, on FOLDER/<NAME>.sqlite.
+
+It exists for the restore files, which support runs by hand: it knows the statements they are
+made of and refuses anything else as SQL Server refuses a batch that does not compile (the
+batch is skipped, the session goes on). Only forms every version from SQL Server 2000 on
+takes are known: no CTE, no VALUES row lists, no CONTEXT_INFO().
+
+What it reproduces, after Microsoft's documentation of sqlcmd and of the statements:
+- batches end at a line holding only GO; the files of -i are read as one stream, so a batch
+  a file left open runs on into the next file's first lines;
+- a batch is compiled whole before any of it runs; one that does not compile is skipped
+  (SET XACT_ABORT does not cover compile errors) and variables live for one batch;
+- @@TRANCOUNT: BEGIN TRANSACTION nests, COMMIT only commits at the outermost level, ROLLBACK
+  rolls everything back; the session's end rolls back what is still open, silently;
+- SET XACT_ABORT ON: a run-time error rolls the transaction back and ends the batch; without
+  it the statement alone is undone. A missing object or database (208, 911) ends the batch
+  and leaves the transaction as it was; RAISERROR never ends anything;
+- SET NOEXEC ON: later batches are compiled but not run, except SET NOEXEC OFF; the rest of
+  the batch that set it still runs (the harsher reading);
+- CONTEXT_INFO: 128 bytes, zeros in a new session, read back from master.dbo.sysprocesses;
+- names and texts compare without regard to case or trailing blanks (Latin1_General_CI_AS);
+- a statement over 500 UNION ALL terms fails with 8621, as the optimizer may run out of stack.
+
+Usage: sqlcmd_standin.py FOLDER [-d DATABASE] [-b] -i FILE[,FILE...]
+Messages are printed as sqlcmd prints them. The status is 0, or with -b 1 once a batch
+raised an error of severity 11 or more (sqlcmd then stops, and the session's end rolls back).
+"""
+
+import argparse
+import os
+import re
+import sqlite3
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from sqlserver_standin import Catalogue  # noqa: E402  (nchar padding, lengths)
+
+TOKEN = re.compile(r"""
+    (?P<space>\s+) | (?P<comment>--[^\n]*) | (?P<open>/\*)
+  | (?P<string>N?'(?:[^']|'')*') | (?P<unclosed>N?')
+  | (?P<binary>0x[0-9A-Fa-f]*) | (?P<number>\d+(?:\.\d*)?(?:[eE][+-]?\d+)?)
+  | (?P<global>@@\w+) | (?P<variable>@\w+)
+  | (?P<bracket>\[(?:[^\]]|\]\])*\]) | (?P<word>[A-Za-z_#][\w$#]*)
+  | (?P<op><>|!=|<=|>=|[=(),;.+\-*<>])""", re.X)
+
+MAX_TERMS = 500
+
+
+class CompileError(Exception):
+    def __init__(self, number, severity, text, line):
+        super().__init__(text)
+        self.number, self.severity, self.text, self.line = number, severity, text, line
+
+
+class BatchEnd(Exception):
+    """The batch stops here; its message was said."""
+
+
+class RunError(Exception):
+    """A run-time error; ends_batch for those that end the batch whatever XACT_ABORT says."""
+
+    def __init__(self, number, severity, text, ends_batch=False):
+        super().__init__(text)
+        self.number, self.severity, self.text, self.ends_batch = number, severity, text, ends_batch
+
+
+def tokens(text):
+    out, i, line = [], 0, 1
+    while i < len(text):
+        if text.startswith("/*", i):
+            depth, j = 0, i
+            while j < len(text):  # T-SQL comments nest
+                if text.startswith("/*", j):
+                    depth, j = depth + 1, j + 2
+                elif text.startswith("*/", j):
+                    depth, j = depth - 1, j + 2
+                    if depth == 0:
+                        break
+                else:
+                    j += 1
+            if depth:
+                raise CompileError(113, 15, "Missing end comment mark '*/'.", line)
+            line += text.count("\n", i, j)
+            i = j
+            continue
+        m = TOKEN.match(text, i)
+        if not m:
+            raise CompileError(102, 15, "Incorrect syntax near '%s'." % text[i], line)
+        kind, value = m.lastgroup, m.group()
+        if kind == "unclosed":
+            raise CompileError(105, 15, "Unclosed quotation mark after the character string "
+                                        "'%s'." % text[m.end():], line)
+        if kind not in ("space", "comment"):
+            out.append((kind, value, line))
+        line += value.count("\n")
+        i = m.end()
+    return out
+
+
+# ---- parsing: each statement becomes a tuple (kind, line, ...) ----------------------------
+
+class Parser:
+    def __init__(self, text):
+        self.toks = tokens(text)
+        self.pos = 0
+        self.declared = set()
+
+    def peek(self, ahead=0):
+        i = self.pos + ahead
+        return self.toks[i] if i < len(self.toks) else ("end", "", self.toks[-1][2] if self.toks
+                                                          else 1)
+
+    def word(self, ahead=0):
+        kind, value, _ = self.peek(ahead)
+        return value.upper() if kind == "word" else None
+
+    def fail(self):
+        kind, value, line = self.peek()
+        if kind == "end":
+            raise CompileError(102, 15, "Incorrect syntax near '%s'." % (
+                self.toks[-1][1] if self.toks else ""), line)
+        if kind == "word" and value.upper() in KEYWORDS:
+            raise CompileError(156, 15, "Incorrect syntax near the keyword '%s'." % value, line)
+        raise CompileError(102, 15, "Incorrect syntax near '%s'." % value, line)
+
+    def take(self, *words):
+        for w in words:
+            kind, value, _ = self.peek()
+            if (kind == "word" and value.upper() == w) or (kind == "op" and value == w):
+                self.pos += 1
+            else:
+                self.fail()
+
+    def accept(self, *words):
+        start = self.pos
+        try:
+            self.take(*words)
+            return True
+        except CompileError:
+            self.pos = start
+            return False
+
+    def kind(self, kind):
+        k, value, _ = self.peek()
+        if k != kind:
+            self.fail()
+        self.pos += 1
+        return value
+
+    def name(self):
+        k, value, _ = self.peek()
+        if k == "bracket":
+            self.pos += 1
+            return value[1:-1].replace("]]", "]")
+        if k == "word" and value.upper() not in KEYWORDS:
+            self.pos += 1
+            return value
+        self.fail()
+
+    def variable(self):
+        _, value, line = self.peek()
+        self.kind("variable")
+        if value.lower() not in self.declared:
+            raise CompileError(137, 15, 'Must declare the scalar variable "%s".' % value, line)
+        return value.lower()
+
+    def batch(self):
+        statements = []
+        while self.peek()[0] != "end":
+            if not self.accept(";"):
+                statements.append(self.statement())
+        return statements
+
+    def statement(self):
+        line = self.peek()[2]
+        w = self.word()
+        if w == "BEGIN" and self.word(1) in ("TRAN", "TRANSACTION"):
+            self.pos += 2
+            return ("begin", line)
+        if w == "BEGIN":
+            self.pos += 1
+            body = []
+            while not self.accept("END"):
+                if self.peek()[0] == "end":
+                    self.fail()
+                if not self.accept(";"):
+                    body.append(self.statement())
+            if not body:
+                self.fail()
+            return ("block", line, body)
+        if w == "IF":
+            self.pos += 1
+            condition = self.condition()
+            then = self.statement()
+            other = self.statement() if self.accept("ELSE") else None
+            return ("if", line, condition, then, other)
+        if w in ("COMMIT", "ROLLBACK"):
+            self.pos += 1
+            if self.word() in ("TRAN", "TRANSACTION"):
+                self.pos += 1
+            return (w.lower(), line)
+        if w == "SET":
+            self.pos += 1
+            option = self.word()
+            if option == "CONTEXT_INFO":
+                self.pos += 1
+                return ("context", line, self.expression())
+            if option in ("NOEXEC", "NOCOUNT", "XACT_ABORT") and self.word(1) in ("ON", "OFF"):
+                self.pos += 2
+                return ("option", line, option, self.toks[self.pos - 1][1].upper() == "ON")
+            self.fail()
+        if w == "DECLARE":
+            self.pos += 1
+            _, value, vline = self.peek()
+            self.kind("variable")
+            if value.lower() in self.declared:
+                raise CompileError(134, 15, "The variable name '%s' has already been declared. "
+                                            "Variable names must be unique within a query batch "
+                                            "or stored procedure." % value, vline)
+            self.declared.add(value.lower())
+            return ("declare", line, value.lower(), self.type_name())
+        if w == "SELECT" and self.peek(1)[0] == "variable":
+            # The session's own row of sysprocesses: the one read the files make.
+            self.pos += 1
+            target = self.variable()
+            self.take("=", "SUBSTRING", "(", "CONTEXT_INFO", ",")
+            start = int(self.kind("number"))
+            self.take(",")
+            length = int(self.kind("number"))
+            self.take(")", "FROM", "MASTER", ".", "DBO", ".", "SYSPROCESSES", "WHERE", "SPID",
+                      "=")
+            if self.kind("global").upper() != "@@SPID":
+                self.pos -= 1
+                self.fail()
+            self.take("AND", "ECID", "=")
+            if self.kind("number") != "0":
+                self.pos -= 1
+                self.fail()
+            return ("readcontext", line, target, start, length)
+        if w == "RAISERROR":
+            self.pos += 1
+            self.take("(")
+            text = self.expression()
+            self.take(",")
+            severity = int(self.kind("number"))
+            self.take(",")
+            state = int(self.kind("number"))
+            self.take(")")
+            return ("raiserror", line, text, severity, state)
+        if w == "USE":
+            self.pos += 1
+            return ("use", line, self.name())
+        if w in ("UPDATE", "DELETE"):
+            return self.change(w, line)
+        self.fail()
+
+    def type_name(self):
+        kind = self.word()
+        if kind not in ("INT", "VARBINARY", "BINARY", "NVARCHAR", "NCHAR"):
+            self.fail()
+        self.pos += 1
+        size = None
+        if kind != "INT":
+            self.take("(")
+            size = int(self.kind("number"))
+            self.take(")")
+        return (kind, size)
+
+    # A join of one table with a derived table of literal rows, as the restore files write.
+    def change(self, verb, line):
+        self.pos += 1
+        target = self.name().lower()
+        assignments = []
+        if verb == "UPDATE":
+            self.take("SET")
+            while True:
+                column = self.name()
+                self.take("=")
+                assignments.append((column, self.operand()))
+                if not self.accept(","):
+                    break
+        self.take("FROM")
+        table = self.name()
+        self.accept("AS")
+        alias = self.name().lower()
+        if alias != target:
+            raise CompileError(4104, 16, 'The multi-part identifier "%s" could not be bound.'
+                               % target, line)
+        self.accept("INNER")
+        self.take("JOIN", "(")
+        derived = self.derived()
+        self.take(")")
+        self.accept("AS")
+        derived_alias = self.name().lower()
+        self.take("ON")
+        on = [self.equality()]
+        while self.accept("AND"):
+            on.append(self.equality())
+        for side in [o for pair in on for o in pair] + [a[1] for a in assignments]:
+            if side[0] == "column" and side[1] not in (alias, derived_alias):
+                raise CompileError(4104, 16, 'The multi-part identifier "%s.%s" could not be '
+                                   'bound.' % side[1:], line)
+            if side[0] == "column" and side[1] == derived_alias and \
+                    side[2].lower() not in [c.lower() for c in derived[0]]:
+                raise CompileError(207, 16, "Invalid column name '%s'." % side[2], line)
+        return (verb.lower(), line, table, alias, assignments, derived, derived_alias, on)
+
+    def derived(self):
+        names, rows = [], []
+        while True:
+            self.take("SELECT")
+            row = [self.expression()]
+            if not rows:
+                names.append(self.alias(len(row)))
+            while self.accept(","):
+                row.append(self.expression())
+                if not rows:
+                    names.append(self.alias(len(row)))
+            if rows and len(row) != len(names):
+                raise CompileError(205, 16, "All queries combined using a UNION, INTERSECT or "
+                                            "EXCEPT operator must have an equal number of "
+                                            "expressions in their target lists.",
+                                   self.peek()[2])
+            rows.append(row)
+            if not self.accept("UNION", "ALL"):
+                return names, rows
+
+    def alias(self, column):
+        if not self.accept("AS"):
+            raise CompileError(8155, 16, "No column name was specified for column %d of 'v'."
+                               % column, self.peek()[2])
+        return self.name()
+
+    def equality(self):
+        left = self.operand()
+        self.take("=")
+        return left, self.operand()
+
+    def operand(self):
+        if self.peek(1)[1] == ".":
+            table = self.name().lower()
+            self.take(".")
+            return ("column", table, self.name())
+        return self.expression()
+
+    # Conditions: OR over AND over NOT over comparisons, with SQL's three values.
+    def condition(self):
+        parts = [self.conjunction()]
+        while self.accept("OR"):
+            parts.append(self.conjunction())
+        return ("or", parts) if len(parts) > 1 else parts[0]
+
+    def conjunction(self):
+        parts = [self.negation()]
+        while self.accept("AND"):
+            parts.append(self.negation())
+        return ("and", parts) if len(parts) > 1 else parts[0]
+
+    def negation(self):
+        if self.accept("NOT"):
+            return ("not", self.negation())
+        if self.accept("("):
+            inner = self.condition()
+            self.take(")")
+            return inner
+        left = self.expression()
+        if self.accept("IS"):
+            negated = self.accept("NOT")
+            self.take("NULL")
+            return ("isnull", left, negated)
+        _, op, _ = self.peek()
+        if op not in COMPARISONS:
+            self.fail()
+        self.pos += 1
+        return ("compare", op, left, self.expression())
+
+    def expression(self):
+        parts = [self.term()]
+        while self.accept("+"):
+            parts.append(self.term())
+        return ("concat", parts) if len(parts) > 1 else parts[0]
+
+    def term(self):
+        kind, value, _ = self.peek()
+        if kind == "string":
+            self.pos += 1
+            return ("value", value[value.index("'") + 1:-1].replace("''", "'"))
+        if kind == "binary":
+            self.pos += 1
+            digits = value[2:]
+            return ("value", bytes.fromhex(digits if len(digits) % 2 == 0 else "0" + digits))
+        if kind == "number" or (value == "-" and self.peek(1)[0] == "number"):
+            negative = self.accept("-")
+            text = self.kind("number")
+            number = float(text) if re.search(r"[.eE]", text) else int(text)
+            return ("value", -number if negative else number)
+        if kind == "global" and value.upper() in ("@@TRANCOUNT", "@@SPID"):
+            self.pos += 1
+            return ("global", value.upper())
+        if kind == "variable":
+            return ("variable", self.variable())
+        w = self.word()
+        if w == "NULL":
+            self.pos += 1
+            return ("value", None)
+        if w == "DB_NAME":
+            self.take("DB_NAME", "(", ")")
+            return ("dbname",)
+        if w == "NCHAR":
+            self.take("NCHAR", "(")
+            code = int(self.kind("number"))
+            self.take(")")
+            return ("value", chr(code))
+        if w == "CAST":
+            self.take("CAST", "(", "NULL", "AS")
+            self.type_name()
+            self.take(")")
+            return ("value", None)
+        self.fail()
+
+
+COMPARISONS = {"=": lambda a, b: a == b, "<>": lambda a, b: a != b, "!=": lambda a, b: a != b,
+               "<": lambda a, b: a < b, ">": lambda a, b: a > b, "<=": lambda a, b: a <= b,
+               ">=": lambda a, b: a >= b}
+
+KEYWORDS = {"AND", "AS", "BEGIN", "COMMIT", "DECLARE", "DELETE", "ELSE", "END", "FROM", "IF",
+            "INNER", "IS", "JOIN", "NOT", "NULL", "ON", "OR", "RAISERROR", "ROLLBACK", "SELECT",
+            "SET", "TRAN", "TRANSACTION", "UNION", "UPDATE", "USE", "WHERE"}
+
+
+# ---- the session --------------------------------------------------------------------------
+
+class Session:
+    def __init__(self, folder, database, out):
+        self.folder, self.database, self.out = folder, database, out
+        self.trancount = 0
+        self.noexec = self.xact_abort = self.nocount = False
+        self.context = bytes(128)
+        self.catalogues = {}
+        self.in_transaction = set()
+        self.failed = False
+
+    def say(self, number, severity, line, text):
+        if severity > 10:
+            self.failed = True
+            self.out.write("Msg %d, Level %d, State 1, Server STANDIN, Line %d\n"
+                           % (number, severity, line))
+        self.out.write(text + "\n")
+
+    def run(self, text):
+        """Runs one batch; True when it raised an error of severity 11 or more."""
+        self.failed = False
+        try:
+            parser = Parser(text)
+            statements = parser.batch()
+        except CompileError as e:
+            self.say(e.number, e.severity, e.line, e.text)
+            return True
+        if not statements:
+            return False
+        if self.noexec:
+            for s in statements:
+                if s[0] == "option" and s[2] == "NOEXEC" and not s[3]:
+                    self.noexec = False
+            return self.failed
+        variables = {}
+        try:
+            for s in statements:
+                self.execute(s, variables)
+        except BatchEnd:
+            pass
+        return self.failed
+
+    def execute(self, s, variables):
+        try:
+            self.statement(s, variables)
+        except RunError as e:
+            self.say(e.number, e.severity, s[1], e.text)
+            if e.ends_batch:
+                raise BatchEnd()
+            if self.xact_abort:
+                if self.trancount:
+                    self.finish("ROLLBACK")
+                raise BatchEnd()
+
+    def statement(self, s, variables):
+        kind, line = s[0], s[1]
+        if kind == "block":
+            for inner in s[2]:
+                self.execute(inner, variables)
+        elif kind == "if":
+            if self.truth(s[2], variables) is True:
+                self.execute(s[3], variables)
+            elif s[4] is not None:
+                self.execute(s[4], variables)
+        elif kind == "begin":
+            self.trancount += 1
+        elif kind == "commit":
+            if self.trancount == 0:
+                raise RunError(3902, 16, "The COMMIT TRANSACTION request has no corresponding "
+                                         "BEGIN TRANSACTION.")
+            self.trancount -= 1
+            if self.trancount == 0:
+                self.finish("COMMIT")
+        elif kind == "rollback":
+            if self.trancount == 0:
+                raise RunError(3903, 16, "The ROLLBACK TRANSACTION request has no corresponding "
+                                         "BEGIN TRANSACTION.")
+            self.finish("ROLLBACK")
+        elif kind == "context":
+            value = self.value(s[2], variables)
+            if not isinstance(value, bytes):
+                raise RunError(257, 16, "Implicit conversion is not allowed; use the CONVERT "
+                                        "function to run this query.")
+            self.context = (value + bytes(128))[:128]
+        elif kind == "option":
+            setattr(self, s[2].lower(), s[3])
+        elif kind == "declare":
+            variables[s[2]] = [s[3], None]
+        elif kind == "readcontext":
+            value = self.context[s[3] - 1:s[3] - 1 + s[4]]
+            size = variables[s[2]][0][1] or len(value)
+            variables[s[2]][1] = value[:size]
+        elif kind == "raiserror":
+            self.say(50000, s[3], line, str(self.value(s[2], variables)))
+        elif kind == "use":
+            found = self.find(s[2])
+            if found is None:
+                raise RunError(911, 16, "Database '%s' does not exist. Make sure that the name "
+                                        "is entered correctly." % s[2], True)
+            self.database = found
+        else:
+            self.change(s, variables)
+
+    def finish(self, verb):
+        for name in self.in_transaction:
+            self.catalogues[name].db.execute(verb)
+        self.in_transaction.clear()
+        self.trancount = 0
+
+    def close(self):
+        if self.trancount:
+            self.finish("ROLLBACK")
+        for c in self.catalogues.values():
+            c.close()
+
+    def find(self, name):
+        if name.lower() in ("master", "tempdb", "model", "msdb"):
+            return name.lower()
+        for f in os.listdir(self.folder):
+            if f.endswith(".sqlite") and f[:-7].lower() == name.lower():
+                return f[:-7]
+        return None
+
+    # Values and truth, with NULL as None and UNKNOWN as None.
+    def value(self, e, variables):
+        if e[0] == "value":
+            return e[1]
+        if e[0] == "variable":
+            return variables[e[1]][1] if e[1] in variables else None
+        if e[0] == "global":
+            return self.trancount if e[1] == "@@TRANCOUNT" else 51
+        if e[0] == "dbname":
+            return self.database
+        parts = [self.value(p, variables) for p in e[1]]
+        if any(p is None for p in parts):
+            return None
+        if all(isinstance(p, str) for p in parts):
+            # NCHAR takes UTF-16 units: a pair of them is one character.
+            return "".join(parts).encode("utf-16-le", "surrogatepass").decode("utf-16-le",
+                                                                             "replace")
+        raise RunError(402, 16, "The data types are incompatible in the add operator.")
+
+    def truth(self, c, variables):
+        if c[0] in ("and", "or"):
+            values = [self.truth(p, variables) for p in c[1]]
+            decisive = c[0] == "or"
+            if decisive in values:
+                return decisive
+            return None if None in values else not decisive
+        if c[0] == "not":
+            inner = self.truth(c[1], variables)
+            return None if inner is None else not inner
+        if c[0] == "isnull":
+            return (self.value(c[1], variables) is None) != c[2]
+        left, right = self.value(c[2], variables), self.value(c[3], variables)
+        if left is None or right is None:
+            return None
+        if isinstance(left, str) and isinstance(right, str):
+            left, right = left.rstrip(" ").casefold(), right.rstrip(" ").casefold()
+        elif type(left) is not type(right) and not {type(left), type(right)} <= {int, float}:
+            raise RunError(206, 16, "Operand type clash: %s is incompatible with %s"
+                           % (type(left).__name__, type(right).__name__))
+        return COMPARISONS[c[1]](left, right)
+
+    # UPDATE and DELETE: the derived table's rows as parameters of a compound SELECT.
+    def change(self, s, variables):
+        verb, _, table, alias, assignments, (names, rows), valias, on = s
+        if self.database not in self.catalogues and self.database not in (
+                "master", "tempdb", "model", "msdb"):
+            path = os.path.join(self.folder, self.database + ".sqlite")
+            self.catalogues[self.database] = Catalogue(path)
+        catalogue = self.catalogues.get(self.database)
+        real = catalogue and catalogue.db.execute(
+            "SELECT name FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE",
+            (table,)).fetchone()
+        if not real:
+            raise RunError(208, 16, "Invalid object name '%s'." % table, True)
+        columns = {r[1].lower() for r in catalogue.db.execute('PRAGMA table_info("%s")'
+                                                              % real[0])}
+        for side in [o for pair in on for o in pair] + [("column", alias, a[0])
+                                                        for a in assignments]:
+            if side[0] == "column" and side[1] == alias and side[2].lower() not in columns:
+                raise RunError(207, 16, "Invalid column name '%s'." % side[2], True)
+        if len(rows) > MAX_TERMS:
+            raise RunError(8621, 17, "The query processor ran out of stack space during query "
+                                     "optimization. Please simplify the query.")
+        def sql(operand, params):
+            if operand[0] == "column":
+                return '%s."%s"' % ("t" if operand[1] == alias else "v", operand[2])
+            params.append(self.value(operand, variables))
+            return "?"
+
+        derived_params, selects = [], []
+        for row in rows:
+            items = []
+            for i, item in enumerate(row):
+                derived_params.append(self.value(item, variables))
+                items.append("?" + (' AS "%s"' % names[i] if row is rows[0] else ""))
+            selects.append("SELECT " + ", ".join(items))
+        derived = "(" + " UNION ALL ".join(selects) + ") AS v"
+        on_params = []
+        where = " AND ".join("%s = %s" % (sql(a, on_params), sql(b, on_params)) for a, b in on)
+        if verb == "update":
+            set_params = []
+            settings = ", ".join('"%s" = %s' % (column, sql(rhs, set_params))
+                                 for column, rhs in assignments)
+            text = 'UPDATE main."%s" AS t SET %s FROM %s WHERE %s' % (real[0], settings, derived,
+                                                                       where)
+            params = set_params + derived_params + on_params
+        else:
+            text = 'DELETE FROM main."%s" WHERE rowid IN (SELECT t.rowid FROM main."%s" AS t ' \
+                   'JOIN %s ON %s)' % (real[0], real[0], derived, where)
+            params = derived_params + on_params
+        if self.trancount and self.database not in self.in_transaction:
+            catalogue.db.execute("BEGIN")
+            self.in_transaction.add(self.database)
+        try:
+            cursor = catalogue.db.execute(text, params)
+        except sqlite3.Error as e:
+            if "standin:8152" in str(e):
+                raise RunError(8152, 16, "String or binary data would be truncated.")
+            if "locked" in str(e) or "busy" in str(e):
+                raise RunError(1222, 16, "Lock request time out period exceeded.")
+            raise RunError(50000, 16, "SQLite refused: %s" % e)
+        if not self.nocount:
+            self.out.write("(%d rows affected)\n" % cursor.rowcount)
+
+
+def batches(lines):
+    """(text, first line) of each batch; a line holding only GO [count] ends one."""
+    text, first = [], 1
+    for number, line in enumerate(lines, 1):
+        m = re.fullmatch(r"\s*go(?:\s+(\d+))?\s*", line, re.I)
+        if m:
+            for _ in range(int(m.group(1) or 1)):
+                yield "\n".join(text), first
+            text, first = [], number + 1
+        else:
+            text.append(line)
+    if any(t.strip() for t in text):
+        yield "\n".join(text), first
+
+
+def read(path):
+    data = open(path, "rb").read()
+    if data.startswith(b"\xef\xbb\xbf"):
+        return data[3:].decode("utf-8")
+    if data.startswith((b"\xff\xfe", b"\xfe\xff")):
+        return data.decode("utf-16")
+    return data.decode("cp1252", errors="replace")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("folder")
+    parser.add_argument("-d", dest="database", default="master")
+    parser.add_argument("-b", dest="stop", action="store_true")
+    parser.add_argument("-i", dest="inputs", required=True)
+    args = parser.parse_args()
+    session = Session(args.folder, args.database, sys.stdout)
+    if session.find(args.database) is None:
+        print("Msg 4060, Level 11, State 1, Server STANDIN, Line 1\nCannot open database "
+              "\"%s\" requested by the login. The login failed." % args.database)
+        return 1
+    session.database = session.find(args.database)
+    lines = []
+    for path in args.inputs.split(","):
+        lines += read(path).splitlines()
+    status = 0
+    for text, _ in batches(lines):
+        if session.run(text) and args.stop:
+            status = 1
+            break
+    session.close()
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
