@@ -43,7 +43,12 @@ Error RestoreFile::write()
     // taken is never touched.
     bool whole = false;
     if (appending) {
-        whole = !writer_->truncate(wholeSize_).failed() && !writer_->sync().failed();
+        // The trailer before the block taken off commits again, whatever of its comment
+        // reached the disk.
+        whole = !writer_->truncate(wholeSize_).failed() &&
+                (spentTrailer_ < 0 ||
+                 !writer_->rewriteLine(spentTrailer_, script_.liveTrailer()).failed()) &&
+                !writer_->sync().failed();
     } else if (writer_) {
         writer_.reset();
         platform_.files.removeFile(path_);
@@ -82,6 +87,7 @@ Error RestoreFile::append(const QStringList& block)
     // per block keeps the writing cheap; the text is the same.
     const QString newLine = QStringLiteral("\r\n");
     wholeSize_ = writer_->size();
+    spentTrailer_ = -1;
     if (Error e = writer_->writeLine(block.join(newLine)); e.failed())
         return e;
     const qint64 previous = liveTrailer_;
@@ -90,5 +96,8 @@ Error RestoreFile::append(const QStringList& block)
         return e;
     if (Error e = writer_->sync(); e.failed())
         return e;
-    return previous < 0 ? Error() : writer_->rewriteLine(previous, script_.spentTrailer());
+    if (previous < 0)
+        return {};
+    spentTrailer_ = previous;
+    return writer_->rewriteLine(previous, script_.spentTrailer());
 }

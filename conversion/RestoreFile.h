@@ -45,7 +45,8 @@ private:
     QString path_;
     std::unique_ptr<TextWriter> writer_;
     bool created_ = false;
-    qint64 liveTrailer_ = -1; // where the trailer that commits begins
-    qint64 wholeSize_ = 0;    // the file's size before the append under way
+    qint64 liveTrailer_ = -1;  // where the trailer that commits begins
+    qint64 wholeSize_ = 0;     // the file's size before the append under way
+    qint64 spentTrailer_ = -1; // the trailer the append under way turns into a comment
     Error failure_;
 };

@@ -136,18 +136,28 @@ QStringList RestoreScript::trailer() const
     return {readState() + QLatin1Char(' ') + kSqlServerCommit, kNoExecOff, QStringLiteral("GO")};
 }
 
+QStringList RestoreScript::committingLines() const
+{
+    if (engine_ == Engine::Sqlite)
+        return {kSqliteCommit, kSqliteBegin};
+    return {readState() + QLatin1Char(' ') + kSqlServerCommit, kNoExecOff};
+}
+
 QString RestoreScript::spentTrailer() const
 {
     // The lines that commit, each turned into a comment of its length.
-    const QStringList live =
-        engine_ == Engine::Sqlite
-            ? QStringList{kSqliteCommit, kSqliteBegin}
-            : QStringList{readState() + QLatin1Char(' ') + kSqlServerCommit, kNoExecOff};
     QStringList spent;
-    for (const QString& line : live)
+    for (const QString& line : committingLines())
         spent << (spent.isEmpty() ? QStringLiteral("-- segue") : QStringLiteral("--"))
                      .leftJustified(line.size(), QLatin1Char(' '), true);
     return spent.join(QStringLiteral("\r\n"));
+}
+
+QString RestoreScript::liveTrailer() const
+{
+    // On the embedded engine the second line opens the next block, which goes with it.
+    const QStringList lines = committingLines();
+    return engine_ == Engine::Sqlite ? lines.first() : lines.join(QStringLiteral("\r\n"));
 }
 
 void RestoreScript::productCode(const Product& product)

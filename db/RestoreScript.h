@@ -36,6 +36,9 @@ public:
     // line that opens the next block's transaction), once another block follows: as many
     // bytes, in comments.
     QString spentTrailer() const;
+    // The trailer's lines that spentTrailer() covers, as they were: written back over it when
+    // the block after it is taken off the file again.
+    QString liveTrailer() const;
 
     // Each call adds the undoing of one change to the block being gathered.
     // The product's CodiceTestata goes back to the value read, Null included.
@@ -74,6 +77,8 @@ private:
     // The session's state, from CONTEXT_INFO's first byte, into @s; SQL Server 2000 has no
     // CONTEXT_INFO() but every version has the sysprocesses view.
     static QString readState();
+    // The lines spentTrailer() turns into comments.
+    QStringList committingLines() const;
 
     Engine engine_;
     QString catalogue_;

@@ -1128,6 +1128,8 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
     // The header's six lines, two blocks of the staging load with their trailers; the disk
     // fills up half way through the rewrite's first block.
     QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 11;
+    // The third block is on the disk, the second's trailer half turned into a comment.
+    QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2;
 }
 
 void ConversionRunTest::restoreFilesPutTheCatalogueBack()
@@ -1162,7 +1164,8 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     const QStringList before = dump(f.catalogue);
 
     FaultyTextFiles files(f.tp.files);
-    const bool fileFails = operation == "sync" || operation == "writeLine";
+    const bool cut = operation == "writeLine" || operation == "rewriteLine";
+    const bool fileFails = cut || operation == "sync";
     files.writePartway(true);
     if (fileFails)
         files.failOn(QString::fromLatin1(operation),
@@ -1174,7 +1177,7 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
         Stage(stage), {ErrorNumber::Unspecified, QStringLiteral("persa")}, skip, {operation}};
     first.setStageHook(plan.hook());
     first.execute();
-    if (operation == "writeLine") {
+    if (cut) {
         // Cut back to the staging load's two blocks, which committed: they alone restore.
         QVERIFY(f.tp.dialogs.shown.last().text.contains(QStringLiteral("integro")));
         const QDir logs(f.tp.path(QStringLiteral("LOGS")));

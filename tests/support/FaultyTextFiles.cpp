@@ -64,8 +64,11 @@ public:
 
     Error rewriteLine(qint64 offset, const QString& line) override
     {
-        if (Error e = state_->next("rewriteLine", path_); e.failed())
+        if (Error e = state_->next("rewriteLine", path_); e.failed()) {
+            if (state_->partway)
+                inner_->rewriteLine(offset, line.left(line.size() / 2));
             return e;
+        }
         return inner_->rewriteLine(offset, line);
     }
 

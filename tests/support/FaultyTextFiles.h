@@ -34,7 +34,8 @@ public:
         state_->failNth = nth;
         state_->error = std::move(error);
     }
-    // A failing writeLine first hands half its line on, as a disk that fills up mid-write.
+    // A failing writeLine or rewriteLine first hands half its line on, as a disk that fills up
+    // mid-write.
     void writePartway(bool partway) { state_->partway = partway; }
     // Operations seen so far.
     int count() const { return state_->count; }
