@@ -6,6 +6,7 @@
 #include "conversion/RepaintPacer.h"
 #include "conversion/RestoreFile.h"
 #include "conversion/RunList.h"
+#include "conversion/ViewWait.h"
 #include "db/ConnectionString.h"
 #include "db/ErrorMap.h"
 #include "db/HostCatalog.h"
@@ -72,31 +73,6 @@ QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holde
                 holder->since.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
     return text;
 }
-
-// Shows the run's waits for a held database on the window, and hears the operator end them.
-class ViewWait final : public db::LockWait
-{
-public:
-    explicit ViewWait(MainView& view) : view_(view) { db::setLockWait(this); }
-    ~ViewWait() override { db::setLockWait(nullptr); }
-    ViewWait(const ViewWait&) = delete;
-    ViewWait& operator=(const ViewWait&) = delete;
-
-    bool waiting(int waitedMs, int boundMs) override
-    {
-        view_.showWait(QStringLiteral("In attesa: il database e' bloccato da un altro "
-                                      "programma... (%1 s di %2)\nChiudi interrompe la "
-                                      "conversione.")
-                           .arg(waitedMs / 1000)
-                           .arg((boundMs + 999) / 1000));
-        view_.pumpEvents();
-        return !view_.closeRequested();
-    }
-    void waited() override { view_.showWait(QString()); }
-
-private:
-    MainView& view_;
-};
 
 // A line as a box quotes it: control characters shown as blanks, and not too long.
 QString shown(const QString& line)
@@ -258,7 +234,7 @@ void ConversionRun::execute()
 {
     if (!admitted())
         return;
-    const ViewWait wait(view_);
+    const ViewWait wait(view_, QStringLiteral("la conversione"));
     Stage stage = start();
     while (stage != Stage::Done) {
         if (stageHook_)

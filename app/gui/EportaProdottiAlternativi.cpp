@@ -7,6 +7,7 @@
 #include "app/core/OptionsFile.h"
 #include "app/gui/frmFolderSelect.h"
 #include "conversion/ConversionRun.h"
+#include "conversion/ViewWait.h"
 #include "db/ConnectionString.h"
 #include "db/HostConfigFile.h"
 #include "db/Lookups.h"
@@ -311,7 +312,19 @@ void EportaProdottiAlternativi::closeEvent(QCloseEvent* event)
 
 void EportaProdottiAlternativi::Command2_Click()
 {
-    const QString id = FIEGDLCodiceGet(QStringLiteral("069"));
+    QString id;
+    {
+        const QScopedValueRollback<bool> working(working_, true);
+        closeRequested_ = false;
+        const ViewWait wait(*this, QStringLiteral("la ricerca del distributore 069"));
+        id = FIEGDLCodiceGet(QStringLiteral("069"));
+    }
+    // Chiudi during a wait: the look-up logged what it gave up; the window closes as Chiudi
+    // does.
+    if (closeRequested_) {
+        unloadWindow();
+        return;
+    }
     if (!id.isEmpty())
         platform_.dialogs.message(QStringLiteral("Codice Fieg 069 trovato! IDDL=") + id);
     else
