@@ -366,10 +366,7 @@ ConversionRun::Stage ConversionRun::chooseFile()
 void ConversionRun::closeWith(const QString& message, const QString& afterDisable,
                               const QString& details)
 {
-    if (details.isEmpty())
-        platform_.dialogs.message(message);
-    else
-        platform_.dialogs.messageWithDetails(message, details);
+    platform_.dialogs.messageWithDetails(message, details);
     view_.setCommand1Enabled(true);
     view_.setWindowEnabled(false);
     if (!afterDisable.isEmpty())

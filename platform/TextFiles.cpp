@@ -214,8 +214,7 @@ public:
         if (encoding_ != Encoding::Utf8WithBom)
             return {};
         if (file_->write("\xEF\xBB\xBF", 3) != 3)
-            return fileError(ErrorNumber::DeviceIo, QStringLiteral("Errore di scrittura"),
-                             file_->fileName());
+            return writeFailure(file_->fileName());
         size_ += 3;
         return {};
     }

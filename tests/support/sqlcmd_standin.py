@@ -46,6 +46,7 @@ TOKEN = re.compile(r"""
   | (?P<op><>|!=|<=|>=|[=(),;.+\-*<>])""", re.X)
 
 MAX_TERMS = 500
+SYSTEM_DATABASES = ("master", "tempdb", "model", "msdb")
 
 
 class CompileError(Exception):
@@ -330,22 +331,18 @@ class Parser:
             return ("column", table, self.name())
         return self.expression()
 
-    # Conditions: OR over AND over NOT over comparisons, with SQL's three values.
+    # Conditions: OR over AND over comparisons, with SQL's three values.
+    def chain(self, separator, item, kind):
+        """item, or several joined by separator: (kind, [items])."""
+        parts = [item()]
+        while self.accept(separator):
+            parts.append(item())
+        return (kind, parts) if len(parts) > 1 else parts[0]
+
     def condition(self):
-        parts = [self.conjunction()]
-        while self.accept("OR"):
-            parts.append(self.conjunction())
-        return ("or", parts) if len(parts) > 1 else parts[0]
+        return self.chain("OR", lambda: self.chain("AND", self.comparison, "and"), "or")
 
-    def conjunction(self):
-        parts = [self.negation()]
-        while self.accept("AND"):
-            parts.append(self.negation())
-        return ("and", parts) if len(parts) > 1 else parts[0]
-
-    def negation(self):
-        if self.accept("NOT"):
-            return ("not", self.negation())
+    def comparison(self):
         if self.accept("("):
             inner = self.condition()
             self.take(")")
@@ -362,10 +359,7 @@ class Parser:
         return ("compare", op, left, self.expression())
 
     def expression(self):
-        parts = [self.term()]
-        while self.accept("+"):
-            parts.append(self.term())
-        return ("concat", parts) if len(parts) > 1 else parts[0]
+        return self.chain("+", self.term, "concat")
 
     def term(self):
         kind, value, _ = self.peek()
@@ -532,7 +526,7 @@ class Session:
             c.close()
 
     def find(self, name):
-        if name.lower() in ("master", "tempdb", "model", "msdb"):
+        if name.lower() in SYSTEM_DATABASES:
             return name.lower()
         for f in os.listdir(self.folder):
             if f.endswith(".sqlite") and f[:-7].lower() == name.lower():
@@ -565,9 +559,6 @@ class Session:
             if decisive in values:
                 return decisive
             return None if None in values else not decisive
-        if c[0] == "not":
-            inner = self.truth(c[1], variables)
-            return None if inner is None else not inner
         if c[0] == "isnull":
             return (self.value(c[1], variables) is None) != c[2]
         left, right = self.value(c[2], variables), self.value(c[3], variables)
@@ -583,8 +574,7 @@ class Session:
     # UPDATE and DELETE: the derived table's rows as parameters of a compound SELECT.
     def change(self, s, variables):
         verb, _, table, alias, assignments, (names, rows), valias, on = s
-        if self.database not in self.catalogues and self.database not in (
-                "master", "tempdb", "model", "msdb"):
+        if self.database not in self.catalogues and self.database not in SYSTEM_DATABASES:
             path = os.path.join(self.folder, self.database + ".sqlite")
             self.catalogues[self.database] = Catalogue(path)
         catalogue = self.catalogues.get(self.database)
