@@ -22,8 +22,9 @@ QString field(const QString& value)
 
 } // namespace
 
-RunList::RunList(const Platform& platform, QString catalogue, QDateTime started)
-    : platform_(platform), catalogue_(std::move(catalogue)), started_(std::move(started))
+RunList::RunList(const Platform& platform, QString catalogue, QDateTime started, QString prefix)
+    : platform_(platform), catalogue_(std::move(catalogue)), started_(std::move(started)),
+      prefix_(std::move(prefix))
 {
 }
 
@@ -67,8 +68,8 @@ void RunList::flush()
 
 Error RunList::create()
 {
-    Error e = createRunFile(platform_, QStringLiteral("Conversione"), catalogue_, started_,
-                            QStringLiteral("csv"), Encoding::Utf8WithBom, path_, writer_);
+    Error e = createRunFile(platform_, prefix_, catalogue_, started_, QStringLiteral("csv"),
+                            Encoding::Utf8WithBom, path_, writer_);
     if (e.failed())
         return e;
     return writer_->writeLine(QStringLiteral("IDProd;Testata;Codice vecchio;Codice nuovo;Esito"));

@@ -22,7 +22,9 @@ struct Product;
 class RunList
 {
 public:
-    RunList(const Platform& platform, QString catalogue, QDateTime started);
+    // prefix names the file: "Conversione" for a run, "Anteprima" for its preview.
+    RunList(const Platform& platform, QString catalogue, QDateTime started,
+            QString prefix = QStringLiteral("Conversione"));
     ~RunList();
     RunList(const RunList&) = delete;
     RunList& operator=(const RunList&) = delete;
@@ -44,6 +46,7 @@ private:
     const Platform& platform_;
     QString catalogue_;
     QDateTime started_;
+    QString prefix_;
     QString path_;
     std::unique_ptr<TextWriter> writer_;
     int rows_ = 0;

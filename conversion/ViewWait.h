@@ -1,7 +1,7 @@
 #pragma once
 
-#include "conversion/MainView.h"
 #include "db/Database.h"
+#include "platform/MainView.h"
 
 #include <QString>
 

@@ -104,7 +104,7 @@ struct Handling
 constexpr Handling kHandling[] = {
     {ConversionFailed, Consequence::CostsRow},    {Truncation, Consequence::CostsRow},
     {ConstraintViolation, Consequence::CostsRow}, {RowNotFound, Consequence::CostsRow},
-    {ObjectNotSet, Consequence::FileChoice},      {FileNotFound, Consequence::FileChoice},
+    {ObjectNotSet, Consequence::FileChoice},      {FileNotFound, Consequence::FileChoiceTold},
 };
 
 } // namespace
@@ -121,6 +121,27 @@ Consequence consequenceOf(qint32 number)
 bool isRowFault(qint32 number)
 {
     return consequenceOf(number) == Consequence::CostsRow;
+}
+
+QString rowFaultInWords(qint32 number)
+{
+    switch (number) {
+    case Truncation:
+        return QStringLiteral("un valore e' piu' lungo di quanto la tabella ammette");
+    case ConversionFailed:
+        return QStringLiteral("un valore non e' del tipo che la tabella ammette");
+    case RowNotFound:
+        return QStringLiteral("la riga e' stata cambiata da un altro programma");
+    default:
+        return QStringLiteral("la tabella non ammette la riga (vincolo del database)");
+    }
+}
+
+bool keptOutOfTheLog(qint32 number)
+{
+    const Consequence c = consequenceOf(number);
+    return c == Consequence::FileChoice || c == Consequence::FileChoiceTold ||
+           c == Consequence::Unlogged;
 }
 
 bool isDeadlock(Engine engine, const QString& nativeCode)

@@ -83,6 +83,34 @@ Error HostCatalog::createStagingTable(Error* indexRefused)
     return {};
 }
 
+Error HostCatalog::stagingTableExists(bool& exists)
+{
+    exists = false;
+    Rows rows;
+    const QString sql =
+        sqlite() ? QStringLiteral("SELECT count(*) AS n FROM sqlite_master WHERE type = 'table' "
+                                  "AND name = 'CodiciCorvel' COLLATE NOCASE")
+                 : QStringLiteral("SELECT COUNT(*) AS n FROM dbo.sysobjects WHERE id = "
+                                  "OBJECT_ID(N'[dbo].[CodiciCorvel]') AND OBJECTPROPERTY(id, "
+                                  "N'IsUserTable') = 1");
+    if (Error e = c_.query(sql, {}, rows, 1); e.failed())
+        return e;
+    exists = !rows.eof() && rows.value(QStringLiteral("n")).toInt() > 0;
+    return {};
+}
+
+Error HostCatalog::titleRefusal(Engine engine, const QString& title)
+{
+    // nchar counts UTF-16 code units on SQL Server; the embedded engine's check counts
+    // characters.
+    const qsizetype length = engine == Engine::Sqlite ? title.toUcs4().size() : title.size();
+    if (length <= kTitleWidth)
+        return {};
+    return {
+        ErrorNumber::Truncation,
+        QStringLiteral("titolo di %1 caratteri, ne sono ammessi %2").arg(length).arg(kTitleWidth)};
+}
+
 Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
 {
     rows.clear();

@@ -58,6 +58,11 @@ public:
     // marking a row from scanning the table; an existing table keeps its rows and columns.
     // An index the login may not create is left out; indexRefused, when given, then says why.
     Error createStagingTable(Error* indexRefused = nullptr);
+    // Whether CodiciCorvel exists; reading it changes nothing.
+    Error stagingTableExists(bool& exists);
+    // Why the staging table would refuse a title, in the operator's words; none when it
+    // takes it. Titolo holds 50 characters as the engine counts them.
+    static Error titleRefusal(Engine engine, const QString& title);
     // Every staging row, in CodTestataVecchio order, twins marked.
     Error stagingRows(std::vector<StagingRow>& rows);
     // Inserts a row not yet applied.

@@ -1,10 +1,7 @@
 #include "report/CodeTableIndex.h"
 
-#include "conversion/CodeTable.h"
+#include "db/CodeTableReader.h"
 #include "platform/TextFiles.h"
-
-#include <cmath>
-#include <memory>
 
 namespace report {
 
@@ -23,47 +20,37 @@ ProductCode ProductCode::fromField(const QString& text, bool null)
     return {Kind::NotNumber, 0};
 }
 
-CodeTableIndex CodeTableIndex::load(TextFileSystem& files, const QString& path,
+CodeTableIndex CodeTableIndex::load(TextFileSystem& files, const QString& path, ErrorLog* log,
                                     const std::function<void()>& progress)
 {
     CodeTableIndex index;
-    std::unique_ptr<TextReader> reader;
-    if (Error e = files.openRead(path, reader, Decoding::AsSaved); e.failed()) {
+    CodeTable::Reader reader(files, log, QStringLiteral("ControllaCodiciNonPresentiNelFile"));
+    if (Error e = reader.open(path); e.failed()) {
         index.failure_ = e;
         return index;
     }
-    QString line;
-    for (;;) {
-        if (progress)
-            progress();
-        bool end = false;
-        if (Error e = reader->atEnd(end); e.failed()) {
-            index.failure_ = e;
-            break;
-        }
-        if (end)
-            break;
-        if (Error e = reader->readLine(line); e.failed()) {
-            index.failure_ = e;
-            break;
-        }
-        if (CodeTable::isBlankLine(line))
-            continue;
-        const CodeTable::Line parsed = CodeTable::parseLine(line);
-        if (parsed.shape == CodeTable::Line::Shape::TooShort) {
-            // Nothing after this line can be reached by a search.
-            index.failure_ = CodeTable::missingTabError();
-            break;
-        }
-        // A line the run does not stage (a code that is no whole number from 0 to
-        // 999,999,999,999,999) matches no product: the search passes over it.
-        if (parsed.staged()) {
-            const double key = CodeTable::readNumber(CodeTable::normalisedCode(parsed.oldCode));
-            // Only the first line of a code can match: the search stops there.
-            index.first_.try_emplace(key, index.dataLines_);
-        }
-        ++index.dataLines_;
-    }
+    const Error e = reader.read(
+        [&index](const CodeTable::ReadLine& line) {
+            if (index.failure_)
+                return;
+            const CodeTable::Line& parsed = line.columns;
+            if (parsed.shape == CodeTable::Line::Shape::TooShort) {
+                // Nothing after this line can be reached by a search.
+                index.failure_ = CodeTable::missingTabError();
+                return;
+            }
+            // A line the run does not stage (a code that is no whole number from 0 to
+            // 999,999,999,999,999) matches no product: the search passes over it.
+            if (parsed.staged()) {
+                const double key = CodeTable::readNumber(CodeTable::normalisedCode(parsed.oldCode));
+                // Only the first line of a code can match: the search stops there.
+                index.first_.try_emplace(key, index.dataLines_);
+            }
+            ++index.dataLines_;
+        },
+        progress);
+    if (e.failed() && !index.failure_)
+        index.failure_ = e;
     return index;
 }
 

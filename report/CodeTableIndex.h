@@ -7,6 +7,7 @@
 #include <optional>
 #include <unordered_map>
 
+class ErrorLog;
 class TextFileSystem;
 
 namespace report {
@@ -45,9 +46,10 @@ struct CodeSearch
 class CodeTableIndex
 {
 public:
-    // Reads the whole file. Never fails itself: an unopenable or unreadable file becomes a
-    // failure point that searches reach. progress is called once per line read.
-    static CodeTableIndex load(TextFileSystem& files, const QString& path,
+    // Reads the whole file as the run reads it, logging the same refused lines when log is
+    // given. Never fails itself: an unopenable or unreadable file becomes a failure point
+    // that searches reach. progress is called once per line read.
+    static CodeTableIndex load(TextFileSystem& files, const QString& path, ErrorLog* log = nullptr,
                                const std::function<void()>& progress = {});
 
     CodeSearch search(const ProductCode& code) const;

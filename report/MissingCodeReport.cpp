@@ -1,14 +1,14 @@
 #include "report/MissingCodeReport.h"
 
-#include "conversion/MainView.h"
-#include "conversion/RepaintPacer.h"
 #include "db/ConnectionString.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
 #include "db/HostConfig.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/MainView.h"
 #include "platform/Platform.h"
+#include "platform/RepaintPacer.h"
 #include "platform/Shell.h"
 #include "platform/TextFiles.h"
 #include "report/CodeTableIndex.h"
@@ -37,7 +37,8 @@ QString reportLine(const db::ReportProduct& product)
 } // namespace
 
 Error ControllaCodiciNonPresentiNelFile(const Platform& platform, const HostConfig& hostConfig,
-                                        MainView& view, const QString& TabellaCodiciFile)
+                                        MainView& view, const QString& TabellaCodiciFile,
+                                        ErrorLog* log)
 {
     // The connection sets no query time-out: a long product query is waited for.
     db::Connection connection;
@@ -85,7 +86,7 @@ Error ControllaCodiciNonPresentiNelFile(const Platform& platform, const HostConf
     if (!products.empty()) {
         // Opened for the first product, as a per-product search would; a table that cannot
         // be read fails there and not before.
-        const CodeTableIndex table = CodeTableIndex::load(files, TabellaCodiciFile, step);
+        const CodeTableIndex table = CodeTableIndex::load(files, TabellaCodiciFile, log, step);
         int missing = 0;
         for (const db::ReportProduct& product : products) {
             const CodeSearch search =

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+class ErrorLog;
 struct HostConfig;
 class MainView;
 struct Platform;
@@ -23,7 +24,9 @@ namespace report {
 // The code table is read once, and only when there is a product, yet the report, the
 // counters in LabelModificati and LabelFatti, and the product at which a bad table fails
 // are those of a search that reads the table from its top for every product.
+// The code table's refused lines are logged, as the run logs them, when log is given.
 Error ControllaCodiciNonPresentiNelFile(const Platform& platform, const HostConfig& hostConfig,
-                                        MainView& view, const QString& TabellaCodiciFile);
+                                        MainView& view, const QString& TabellaCodiciFile,
+                                        ErrorLog* log = nullptr);
 
 } // namespace report

@@ -1,5 +1,5 @@
 #include "app/core/OptionsFile.h"
-#include "conversion/CodeTable.h"
+#include "db/CodeTable.h"
 #include "conversion/ConversionRun.h"
 #include "db/HostConfigFile.h"
 #include "errors/ErrorLog.h"

@@ -1,4 +1,5 @@
 #include "conversion/ConversionRun.h"
+#include "conversion/TableAcquisition.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
 #include "db/RestoreScript.h"
@@ -289,8 +290,8 @@ void ConversionRunTest::downloadSuccessGoesOn()
     RunFixture f(standardProducts());
     f.tp.downloader.content = standardTable();
     f.run();
-    QCOMPARE(f.tp.downloader.urls, QStringList{ConversionRun::downloadUrl()});
-    QVERIFY(ConversionRun::downloadUrl().endsWith(
+    QCOMPARE(f.tp.downloader.urls, QStringList{TableAcquisition::downloadUrl()});
+    QVERIFY(TableAcquisition::downloadUrl().endsWith(
         QStringLiteral("/download/TabellaCodici/TabellaCodiciVarno.txt")));
     QCOMPARE(f.tp.dialogs.texts(), (QStringList{QStringLiteral("Download completato con successo"),
                                                 QStringLiteral("Procedura Completata")}));
@@ -455,7 +456,10 @@ void ConversionRunTest::overlongTitleIsLoggedAndSkipped()
     const QStringList log = f.logLines();
     QCOMPARE(log.size(), 1);
     QVERIFY(log[0].startsWith(QStringLiteral("ERROR:\tErrore numero: -2147217833 Descrizione: ")));
-    QVERIFY(log[0].endsWith(QStringLiteral("Sorgente:CMDiNVERTI ")));
+    QVERIFY2(log[0].endsWith(QStringLiteral("titolo di 51 caratteri, ne sono ammessi 50 "
+                                            "Sorgente:CMDiNVERTI riga 1 di "
+                                            "TabellaCodiciVarno.txt")),
+             qPrintable(log[0]));
     QCOMPARE(f.view.history(ViewLabel::LabelFatti).last(), QStringLiteral("2 - Elaborati"));
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
@@ -712,7 +716,8 @@ void ConversionRunTest::trapOtherErrorsAreLoggedOnce()
     QCOMPARE(log.size(), 2);
     for (const QString& line : log)
         QVERIFY2(line.startsWith(QStringLiteral("ERROR:\tErrore numero: -2147217873 ")) &&
-                     line.endsWith(QStringLiteral("Sorgente:CMDiNVERTI ")),
+                     line.contains(QStringLiteral(" Sorgente:CMDiNVERTI riga ")) &&
+                     !line.contains(QStringLiteral("riga rifiutata")),
                  qPrintable(line));
     QCOMPARE(f.staging().size(), 1);
     QCOMPARE(f.view.caption(ViewLabel::LabelFatti), QStringLiteral("3 - Elaborati"));
@@ -724,15 +729,16 @@ void ConversionRunTest::secondErrorAfterDiversionEndsTheRun()
     RunFixture f(standardProducts());
     f.table(standardTable());
     f.tp.dialogs.fileAnswers.push_back(f.tp.path(kTable));
-    FaultPlan plan{Stage::Staging,
+    // The plan's queries: the 069 look-up, then whether CodiciCorvel exists.
+    FaultPlan plan{Stage::Plan,
                    {ErrorNumber::ObjectNotSet, QStringLiteral("Variabile oggetto non impostata")},
-                   0,
+                   1,
                    {"query"},
                    1};
     auto first = plan.hook();
     FaultPlan second{Stage::Rewrite,
                      {ErrorNumber::CommandText, QStringLiteral("Sintassi errata")},
-                     1,
+                     0,
                      {"query"},
                      1};
     auto then = second.hook();
@@ -786,10 +792,10 @@ void ConversionRunTest::unreadableListEndsThePass()
 {
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // Queries in the rewrite: the 069 look-up, the product list, the staging rows.
+    // The rewrite's one query: the staging rows as the staging left them.
     FaultPlan plan{Stage::Rewrite,
                    {ErrorNumber::ConversionFailed, QStringLiteral("Conversione non riuscita")},
-                   2,
+                   0,
                    {"query"},
                    1};
     f.run(plan.hook());
@@ -814,9 +820,10 @@ void ConversionRunTest::engineFailureEndsTheRun_data()
     QTest::newRow("permission refused at the reassignment")
         << int(Stage::Reassign) << QByteArray("execute") << 0 << ErrorNumber::AccessDenied;
     QTest::newRow("distributors unreadable at the reassignment")
-        << int(Stage::Reassign) << QByteArray("query") << 2 << ErrorNumber::ConversionFailed;
+        << int(Stage::Reassign) << QByteArray("query") << 0 << ErrorNumber::ConversionFailed;
+    // The plan's queries: the 069 look-up, whether CodiciCorvel exists, the products.
     QTest::newRow("unknown number reading the products")
-        << int(Stage::Rewrite) << QByteArray("query") << 1 << qint32(-2147217887);
+        << int(Stage::Plan) << QByteArray("query") << 2 << qint32(-2147217887);
     // Every value is bound: a refused text or object is the statement's fault, not a row's.
     QTest::newRow("syntax refused while staging")
         << int(Stage::Staging) << QByteArray("execute") << 3 << ErrorNumber::CommandText;
@@ -1078,7 +1085,7 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd_data()
     QTest::addColumn<int>("skip");
     QTest::newRow("after the staging load") << int(Stage::Rewrite) << 0;
     QTest::newRow("half way through the rewrite") << int(Stage::Rewrite) << 5;
-    QTest::newRow("at the reassignment") << int(Stage::Reassign) << 3;
+    QTest::newRow("at the reassignment") << int(Stage::Reassign) << 0;
 }
 
 void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()

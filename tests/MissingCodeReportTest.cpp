@@ -1,6 +1,6 @@
 #include "report/MissingCodeReport.h"
 #include "app/core/Mod.h"
-#include "conversion/CodeTable.h"
+#include "db/CodeTable.h"
 #include "db/Database.h"
 #include "tests/support/Fakes.h"
 #include "tests/support/HostFixture.h"

@@ -295,7 +295,7 @@ Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
 {
     const QScopedValueRollback<bool> working(working_, true);
     return report::ControllaCodiciNonPresentiNelFile(platform_, mod_.hostConfig, *this,
-                                                     TabellaCodiciFile);
+                                                     TabellaCodiciFile, &log_);
 }
 
 void EportaProdottiAlternativi::closeEvent(QCloseEvent* event)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversion/MainView.h"
+#include "platform/MainView.h"
 #include "db/Database.h"
 #include "platform/Error.h"
 

@@ -1,5 +1,5 @@
 #include "FuzzFile.h"
-#include "conversion/CodeTable.h"
+#include "db/CodeTable.h"
 #include "platform/TextFiles.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "conversion/MainView.h"
+#include "platform/MainView.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Downloader.h"

@@ -486,6 +486,10 @@ def statements():
         return session.sqlite("CREATE INDEX IF NOT EXISTS %s ON %s (%s)"
                               % (m.group(3), m.group(4), m.group(5)), [])
 
+    teach(r"SELECT COUNT\(\*\) AS n FROM dbo\.sysobjects WHERE id = OBJECT_ID\(N'\[dbo\]\."
+          r"\[CodiciCorvel\]'\) AND OBJECTPROPERTY\(id, N'IsUserTable'\) = 1")(sqlite(
+              "SELECT count(*) AS n FROM sqlite_master WHERE type = 'table' AND "
+              "name = 'CodiciCorvel' COLLATE NOCASE"))
     teach(r"SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, Modificato FROM CodiciCorvel "
           r"ORDER BY CodTestataVecchio")(sqlite(
               "SELECT IdProdMod, CodTestataNuovo, CodTestataVecchio, Modificato FROM CodiciCorvel "

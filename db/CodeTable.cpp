@@ -1,4 +1,4 @@
-#include "conversion/CodeTable.h"
+#include "db/CodeTable.h"
 
 #include <cmath>
 

@@ -1,0 +1,60 @@
+#include "conversion/Move.h"
+
+#include "conversion/BatchWriter.h"
+#include "conversion/RestoreFile.h"
+#include "conversion/RunContext.h"
+#include "conversion/Trap.h"
+#include "db/ErrorMap.h"
+#include "platform/MainView.h"
+
+#include <QStringList>
+
+void applyMove(RunContext& run)
+{
+    RunPlan& plan = run.plan;
+    const QString& distributor = plan.distributor211;
+    db::HostCatalog catalog(run.connection);
+    std::vector<db::ProductDistributor> before;
+    if (const Error e = catalog.appliedProductDistributors(before); e.failed())
+        run.trap.end(e, !db::keptOutOfTheLog(e.number));
+    // The bar counts the rows that name a product, those of products deleted since too.
+    const int steps = plan.appliedRows >= 0 ? plan.appliedRows : int(before.size());
+    run.view.setProgressMaximum(steps);
+    run.view.setProgressValue(0);
+    QStringList moving;
+    for (const db::ProductDistributor& product : before) {
+        if (product.distributorId.isNull() || product.distributorId.toString() != distributor) {
+            run.restore->script().productDistributor(product.id, product.distributorId);
+            moving << product.id.toString();
+        }
+    }
+    run.trap.caught(run.restore->write());
+
+    const Error all = catalog.assignDistributor(distributor);
+    if (!db::isRowFault(all.number)) {
+        run.trap.caught(all);
+    } else {
+        BatchWriter<QVariant, QVariant> writer(
+            run.connection,
+            [&](const QVariant& id, const Error& e) {
+                plan.refusedMoves.insert(id.toString(), e.description);
+                run.trap.caught(e);
+            },
+            {.decide = [](const QVariant& id) { return std::optional<QVariant>(id); },
+             .write =
+                 [&](const std::vector<QVariant>& ids) {
+                     for (const QVariant& id : ids) {
+                         if (Error e = catalog.assignDistributor(id, distributor); e.failed())
+                             return e;
+                     }
+                     return Error();
+                 }});
+        for (const db::ProductDistributor& product : before)
+            run.trap.caught(writer.add(product.id));
+        run.trap.caught(writer.flush());
+    }
+    run.view.setProgressValue(steps);
+    plan.counts.moved = 0;
+    for (const QString& id : std::as_const(moving))
+        plan.counts.moved += plan.refusedMoves.contains(id) ? 0 : 1;
+}

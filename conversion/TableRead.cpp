@@ -1,0 +1,121 @@
+#include "conversion/TableRead.h"
+
+#include "conversion/RunContext.h"
+#include "conversion/Trap.h"
+#include "db/CodeTableReader.h"
+#include "platform/Dialogs.h"
+#include "platform/MainView.h"
+#include "platform/Platform.h"
+#include "platform/RepaintPacer.h"
+
+#include <QDir>
+#include <optional>
+
+namespace {
+
+// A line as a box quotes it: control characters shown as blanks, and not too long.
+QString shown(const QString& line)
+{
+    QString text = line.left(120);
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20)
+            c = QLatin1Char(' ');
+    }
+    return line.size() > text.size() ? text + QStringLiteral("...") : text;
+}
+
+struct Refused
+{
+    int number;
+    QString line;
+    Error why;
+};
+
+void tellNoLine(RunContext& run, const QString& path, int processed,
+                const std::optional<Refused>& firstRefused)
+{
+    QString text = QStringLiteral("Il file dei codici non contiene righe da caricare:\n") +
+                   QDir::toNativeSeparators(path) + QStringLiteral("\n\n");
+    if (firstRefused) {
+        text += QStringLiteral("Tutte le %1 righe sono state scartate. Prima riga scartata "
+                               "(riga %2):\n\"%3\"\n%4\n\n")
+                    .arg(processed)
+                    .arg(firstRefused->number)
+                    .arg(shown(firstRefused->line), firstRefused->why.description);
+    } else {
+        text += QStringLiteral("Il file e' vuoto o contiene solo righe vuote.\n\n");
+    }
+    text += QStringLiteral("Nessun dato e' stato modificato. Controllare il file (colonne "
+                           "separate da TAB: codice nuovo, titolo, codice vecchio, ...) e "
+                           "riprovare.");
+    run.platform.dialogs.message(text, MsgIcon::Exclamation);
+    run.view.setCommand1Enabled(true);
+    run.view.setWindowEnabled(true);
+}
+
+} // namespace
+
+bool readCodeTable(RunContext& run, const QString& path)
+{
+    CodeTable::Reader reader(run.platform.files, &run.log, QStringLiteral("CMDiNVERTI"));
+    run.trap.caught(reader.open(path));
+    run.view.setLabelVisible(ViewLabel::Label6, true);
+    run.view.setLabelVisible(ViewLabel::Label7, false);
+
+    RunPlan& plan = run.plan;
+    plan.tableFile = reader.fileName();
+    std::optional<Refused> firstRefused;
+    int processed = 0;
+    RepaintPacer pacer(run.platform.clock);
+    const auto show = [&] {
+        if (processed > 0)
+            run.view.setCaption(ViewLabel::LabelFatti, counterText(processed, " - Elaborati"));
+    };
+    const Error failure = reader.read(
+        [&](const CodeTable::ReadLine& read) {
+            // Every data line counts, staged or not.
+            ++processed;
+            const CodeTable::Line& columns = read.columns;
+            using Shape = CodeTable::Line::Shape;
+            // A line refused for its new code still names its old one: the list tells its
+            // product why it kept its code.
+            if (columns.shape == Shape::BadCode && columns.badColumn == 1)
+                plan.refusedLines.insert(
+                    CodeTable::readNumber(CodeTable::normalisedCode(columns.oldCode)),
+                    QStringLiteral("riga %1 della tabella scartata: %2")
+                        .arg(read.number)
+                        .arg(read.fault.description));
+            // With three TABs a line is still staged; without its old code, or with a column
+            // that is no code, it is not.
+            if (columns.staged()) {
+                const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
+                plan.lines.push_back({read.number, CodeTable::normalisedCode(columns.newCode),
+                                      oldCode, CodeTable::stagedTitle(columns.title),
+                                      *CodeTable::sqlNumber(oldCode), PlannedLine::Fate::Stage,
+                                      Error()});
+            } else if (!firstRefused) {
+                // The box says in words what the log numbers.
+                firstRefused = Refused{
+                    read.number, read.text,
+                    columns.shape == Shape::TooShort
+                        ? Error{read.fault.number, QStringLiteral("Mancano le colonne separate "
+                                                                  "da TAB: ne servono almeno "
+                                                                  "tre.")}
+                        : read.fault};
+            }
+        },
+        [&] {
+            if (pacer.due()) {
+                show();
+                run.view.pumpEvents();
+            }
+        });
+    show();
+    plan.counts.linesRead = processed;
+    plan.counts.linesRefused = processed - int(plan.lines.size());
+    run.trap.caught(failure);
+    if (!plan.lines.empty())
+        return true;
+    tellNoLine(run, path, processed, firstRefused);
+    return false;
+}
