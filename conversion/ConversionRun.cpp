@@ -248,6 +248,13 @@ void ConversionRun::execute()
         stageHook_(Stage::Done);
 }
 
+// placeholder until the plan lands
+void ConversionRun::preview()
+{
+    platform_.dialogs.message(QStringLiteral("Anteprima non ancora disponibile."),
+                              MsgIcon::Exclamation);
+}
+
 ConversionRun::Stage ConversionRun::runStage(Stage stage)
 {
     try {

@@ -41,6 +41,9 @@ public:
 
     // Runs to one of the exits; returns when the run has ended.
     void execute();
+    // "Anteprima": what execute() would do to the catalogue shown, as a list and a box,
+    // changing nothing; admitted on any day, and the window stays open and usable.
+    void preview();
 
     // Called as each stage begins (and with Done when the run ends): lets the benchmark time
     // the stages and tests interrupt a run at a given point.
