@@ -211,6 +211,7 @@ private slots:
     void clientAreaAndFrames();
     void coveredLabelsLieBehindFrame4();
     void coveredLabelsAreNotDrawn();
+    void anteprimaCoversNoControl();
 
     void startWithValidConfiguration();
     void startWithInvalidConfiguration_data();
@@ -299,6 +300,7 @@ void MainWindowTest::controls_data()
     QTest::newRow("Label7") << f4 << QRect(8, 80, 537, 57)
         << "Controllare il nome del del DataBase  dalla Lista che sia quello giusto" << true << true;
     QTest::newRow("Command2") << f4 << QRect(432, 144, 105, 25) << "Test CodFieg 069" << true << true;
+    QTest::newRow("cmdAnteprima") << f4 << QRect(320, 145, 105, 25) << "Anteprima" << true << true;
     QTest::newRow("ProgressBar2") << f4 << QRect(16, 256, 521, 25) << "" << true << true;
     QTest::newRow("Label6") << f4 << QRect(24, 296, 305, 49) << "Carico del file nella Tabella... " << false << true;
     QTest::newRow("LabelFatti") << f4 << QRect(16, 448, 201, 17) << "0 - Elaborati" << true << true;
@@ -415,6 +417,28 @@ void MainWindowTest::coveredLabelsAreNotDrawn()
     const QImage uncoveredEmpty = h.window->grab(area).toImage();
     label->show();
     QVERIFY(h.window->grab(area).toImage() != uncoveredEmpty);
+}
+
+void MainWindowTest::anteprimaCoversNoControl()
+{
+    // Hidden controls count, and so does Label6 at its wider wait geometry; Frame4 hides what
+    // lies behind it already. (The list's popup is a window of its own.)
+    Harness h;
+    QWidget* window = h.window.get();
+    const auto area = [window](QWidget* w) {
+        return QRect(w->mapTo(window, QPoint()), w->size());
+    };
+    QWidget* button = h.child(QStringLiteral("cmdAnteprima"));
+    const qsizetype frame = window->children().indexOf(h.child(QStringLiteral("Frame4")));
+    for (const QString& wait : {QString(), QStringLiteral("In attesa")}) {
+        h.window->showWait(wait);
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            const bool behind =
+                w->parentWidget() == window && window->children().indexOf(w) <= frame;
+            if (w != button && !behind && w->window() == window)
+                QVERIFY2(!area(w).intersects(area(button)), qPrintable(w->objectName()));
+        }
+    }
 }
 
 void MainWindowTest::startWithValidConfiguration()
@@ -819,14 +843,16 @@ void MainWindowTest::waitLeavesOnlyChiudi()
     QVERIFY(h.window->Form_Load());
     MainView& view = *h.window;
     auto* chiudi = h.child<QAbstractButton>(QStringLiteral("CmdUscita"));
+    auto* anteprima = h.child<QAbstractButton>(QStringLiteral("cmdAnteprima"));
     view.setWindowEnabled(false);
     view.showWait(QStringLiteral("In attesa"));
-    QVERIFY(chiudi->isEnabled() && !h.list()->isEnabled());
+    QVERIFY(chiudi->isEnabled() && !h.list()->isEnabled() && !anteprima->isEnabled());
     // Chiudi asks the action to end; the window stays for it to finish.
     QTest::mouseClick(chiudi, Qt::LeftButton);
     QVERIFY(view.closeRequested());
     view.showWait(QString());
-    QVERIFY(!h.window->isEnabled() && h.list()->isEnabledTo(h.window.get()));
+    QVERIFY(!h.window->isEnabled() && h.list()->isEnabledTo(h.window.get()) &&
+            anteprima->isEnabledTo(h.window.get()));
 }
 
 void MainWindowTest::progressBarWithNothingToMoveIsEmpty()

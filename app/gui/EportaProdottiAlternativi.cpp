@@ -138,6 +138,10 @@ void EportaProdottiAlternativi::buildControls()
     setColour(Label7, QPalette::WindowText, QColor(255, 128, 0));
     Command2 = button(Frame4, "Command2", QStringLiteral("Test CodFieg 069"),
                       twips(6480, 2160, 1575, 375));
+    // The one free place on the frame, beside Command2 but a pixel lower: ProgressBar1, in
+    // front of the frame, overlaps Command2's top row and must overlap nothing more.
+    cmdAnteprima =
+        button(Frame4, "cmdAnteprima", QStringLiteral("Anteprima"), twips(4800, 2175, 1575, 375));
     ProgressBar2 = progressBar(Frame4, "ProgressBar2", twips(240, 3840, 7815, 375));
     Label6 = label(Frame4, "Label6", QStringLiteral("Carico del file nella Tabella... "),
                    twips(360, 4440, 4575, 735));
@@ -196,6 +200,7 @@ void EportaProdottiAlternativi::buildControls()
 
     connect(Command1, &QPushButton::clicked, this, &EportaProdottiAlternativi::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &EportaProdottiAlternativi::Command2_Click);
+    connect(cmdAnteprima, &QPushButton::clicked, this, &EportaProdottiAlternativi::Anteprima_Click);
     connect(CmdUscita, &QPushButton::clicked, this, &EportaProdottiAlternativi::CmdUscita_Click);
     connect(CmdSalva, &QPushButton::clicked, this, &EportaProdottiAlternativi::CmdSalva_Click);
     connect(cmdSelezionaDest, &QPushButton::clicked, this,
@@ -289,6 +294,15 @@ void EportaProdottiAlternativi::Command1_Click()
     ConversionRun run(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile);
     run.setHostConfigTrouble(hostConfigTrouble_);
     run.execute();
+}
+
+void EportaProdottiAlternativi::Anteprima_Click()
+{
+    const QScopedValueRollback<bool> working(working_, true);
+    closeRequested_ = false;
+    ConversionRun run(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile);
+    run.setHostConfigTrouble(hostConfigTrouble_);
+    run.preview();
 }
 
 Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
@@ -494,7 +508,8 @@ void EportaProdottiAlternativi::showWait(const QString& text)
         Label6->setGeometry(twips(360, 4440, 7695, 735));
         setFontSize(Label6, 10);
         before.windowEnabled = isEnabled();
-        for (QWidget* control : std::initializer_list<QWidget*>{Command1, Command2, cboAziende}) {
+        for (QWidget* control :
+             std::initializer_list<QWidget*>{Command1, Command2, cmdAnteprima, cboAziende}) {
             before.controls.append({control, control->isEnabledTo(this)});
             control->setEnabled(false);
         }

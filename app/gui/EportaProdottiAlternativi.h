@@ -38,6 +38,8 @@ public:
     bool Form_Load();
 
     void Command1_Click();
+    // The conversion's preview: the same reading of the catalogue, nothing changed.
+    void Anteprima_Click();
     void Command2_Click();
     void CmdUscita_Click();
     void CmdSalva_Click();
@@ -123,6 +125,7 @@ private:
     QLabel* Label8;
     QLabel* Label7;
     QPushButton* Command2;
+    QPushButton* cmdAnteprima;
     QProgressBar* ProgressBar2;
     QLabel* Label6;
     QLabel* LabelFatti;

@@ -33,6 +33,7 @@ if [[ -f "${E2E_PACKAGE:-$BUILD_DIR}/ConvertiCodiceTestata.exe" ]]; then
         wait "$holder" 2>/dev/null || true
         [[ -n "$text" ]] && printf '%s\n' "$text"
     }
+    box_whole_text() { box_text "$@"; }
 fi
 
 MAIN_TITLE='^Conversione Codice Titolo Prodotto  1\.0\.15$'
@@ -40,7 +41,33 @@ MAIN_TITLE='^Conversione Codice Titolo Prodotto  1\.0\.15$'
 CBO_AZIENDE=(156 100)
 COMMAND1=(280 272)
 COMMAND2=(492 220)
+ANTEPRIMA=(380 221)
 CMD_USCITA=(472 464)
+
+# box_whole_text ID: prints a message box's whole text, where box_text gives only its first
+# line: a triple click selects the first line, and a drag with Shift held from there to past
+# the box's corner extends the selection line by line to the last.
+if ! declare -F box_whole_text >/dev/null; then
+    box_whole_text() {
+        local id=$1 first text
+        first=$(box_text "$id") || return 1
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        # box_text left the pointer on the first line; a press sooner would count as a
+        # fourth click.
+        sleep 0.6
+        xclip -selection primary -loops 1 -quiet </dev/null >/dev/null 2>&1 &
+        local clearer=$!
+        sleep 0.05
+        xdotool keydown shift mousedown 1 mousemove --window "$id" $((WIDTH + 40)) $((HEIGHT + 40)) \
+            mouseup 1 keyup shift
+        sleep 0.2
+        text=$(xclip -o -selection primary 2>/dev/null) || text=
+        kill "$clearer" 2>/dev/null || true
+        wait "$clearer" 2>/dev/null || true
+        [[ "$text" == "$first"* ]] || return 1
+        printf '%s\n' "$text"
+    }
+fi
 
 fail() {
     echo "FAIL: $*" >&2
@@ -85,13 +112,15 @@ make_program_folder() {
 XML
 }
 
-# serve_catalogues DIR [VERSION]: the SQL Server stand-in serves DIR/db, accepting the logins
-# of DIR/Mirkel.XML, and the configuration names it as its server. It answers as SQL Server
-# VERSION (2000, 2005, ...; the newest by default). It ends with the script.
+# serve_catalogues DIR [VERSION [TRACE]]: the SQL Server stand-in serves DIR/db, accepting the
+# logins of DIR/Mirkel.XML, and the configuration names it as its server. It answers as SQL
+# Server VERSION (2000, 2005, ...; the newest by default), and writes each login, statement
+# and transaction request it receives to the file TRACE as a JSON line. It ends with the script.
 serve_catalogues() {
-    local dir=$1 version=${2:-2022}
+    local dir=$1 version=${2:-2022} trace=${3:-}
     sleep 100000 | python3 "$E2E_DIR/../support/sqlserver_standin.py" "$dir/db" --version "$version" \
-        --login sa e2e-admin --login mirkel e2e-user >"$dir/standin.out" 2>"$dir/standin.err" &
+        --login sa e2e-admin --login mirkel e2e-user ${trace:+--trace "$trace"} \
+        >"$dir/standin.out" 2>"$dir/standin.err" &
     STANDIN_PID=$!
     trap 'kill $(jobs -p) 2>/dev/null || true' EXIT
     for ((i = 0; i < 100; i++)); do
@@ -134,7 +163,12 @@ acknowledge() {
     box=$(wait_window "$title" "$limit") || fail "no message box titled $title"
     sleep 0.3
     shot "$file"
-    text=$(box_text "$box") || fail "could not read the box titled $title"
+    # WHOLE_BOX=1: every line of the box is read, not only its first.
+    if [[ "${WHOLE_BOX:-}" == 1 ]]; then
+        text=$(box_whole_text "$box") || fail "could not read the whole box titled $title"
+    else
+        text=$(box_text "$box") || fail "could not read the box titled $title"
+    fi
     BOX_TEXT=$text
     # FIRST_LINE_ONLY=1: the box goes on below its first line (a summary); the rest is left
     # in BOX_TEXT for the caller.
