@@ -6,18 +6,51 @@
 #include "platform/TextFiles.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
 
-// A field as Excel reads it: quoted when it holds the separator, a quote or a line end.
+// Excel opens a double-clicked list as though each field were typed in: "0678" and "678 " turn
+// into the number 678, "1/2" into a date, and "=1+1" or "+39 ..." run as formulas. Written as
+// the formula ="...", a field shows its text exactly, and none of that text is ever evaluated;
+// LibreOffice Calc does the same where its import evaluates formulas, and shows the ="..." as
+// text where not. Excel takes at most 255 characters in one text constant (counted here with
+// quotes doubled): longer text is joined from several with &.
 QString field(const QString& value)
 {
-    if (!value.contains(QLatin1Char(';')) && !value.contains(QLatin1Char('"')) &&
-        !value.contains(QLatin1Char('\n')) && !value.contains(QLatin1Char('\r')))
+    if (value.isEmpty())
         return value;
-    return QLatin1Char('"') + QString(value).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
-           QLatin1Char('"');
+    constexpr qsizetype kConstantLimit = 255;
+    QString formula = QStringLiteral("=\"");
+    qsizetype used = 0;
+    for (qsizetype i = 0; i < value.size();) {
+        // A doubled quote or a surrogate pair is never cut in two.
+        const bool quote = value[i] == u'"';
+        const qsizetype n = value[i].isHighSurrogate() && i + 1 < value.size() ? 2 : 1;
+        const qsizetype width = quote ? 2 : n;
+        if (used + width > kConstantLimit) {
+            formula += QStringLiteral("\"&\"");
+            used = 0;
+        }
+        formula += quote ? QStringView(u"\"\"") : QStringView(value).mid(i, n);
+        used += width;
+        i += n;
+    }
+    formula += u'"';
+    // Both programs take the quotes inside a field that does not start with one as they stand;
+    // the separator and line ends need the whole field between quotes.
+    if (!value.contains(u';') && !value.contains(u'\n') && !value.contains(u'\r'))
+        return formula;
+    return u'"' + formula.replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+// IDProd stays a number, to sort as one: a whole number within Excel's 15 digits reads back as
+// written. Anything else is text.
+QString idField(const QString& id)
+{
+    static const QRegularExpression number(QStringLiteral("^-?(0|[1-9][0-9]{0,14})$"));
+    return number.match(id).hasMatch() ? id : field(id);
 }
 
 } // namespace
@@ -45,7 +78,7 @@ void RunList::add(const db::Product& product, const QString& newCode, const QStr
         return;
     Error e = writer_ ? Error() : create();
     if (!e.failed())
-        e = writer_->writeLine(QStringList{field(product.id.toString()), field(product.title),
+        e = writer_->writeLine(QStringList{idField(product.id.toString()), field(product.title),
                                            field(product.code), field(newCode), field(outcome)}
                                    .join(QLatin1Char(';')));
     if (e.failed()) {

@@ -525,11 +525,12 @@ void ConversionRunTest::completedRun()
              qPrintable(details));
     QCOMPARE(listRows(f),
              (QStringList{
-                 QStringLiteral("3;Non in tabella;555;;codice non presente nella tabella"),
-                 QStringLiteral("2;Rivista due;1001;000901001;convertito e spostato al "
-                                "distributore 211"),
-                 QStringLiteral("1;Giornale uno;678;000900678;convertito e spostato al "
-                                "distributore 211"),
+                 QStringLiteral(
+                     "3;=\"Non in tabella\";=\"555\";;=\"codice non presente nella tabella\""),
+                 QStringLiteral("2;=\"Rivista due\";=\"1001\";=\"000901001\";=\"convertito e "
+                                "spostato al distributore 211\""),
+                 QStringLiteral("1;=\"Giornale uno\";=\"678\";=\"000900678\";=\"convertito e "
+                                "spostato al distributore 211\""),
              }));
     QCOMPARE(f.view.caption(ViewLabel::Label6), QStringLiteral(" Modifica codice DL Titoli Varno"));
     QCOMPARE(f.view.progressMaximum, 2);
@@ -587,11 +588,13 @@ void ConversionRunTest::appliedProductsAreSkippedAndMoved()
     QCOMPARE(f.view.progressValue, 3);
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
     QVERIFY(f.logLines().isEmpty());
-    QCOMPARE(listRows(f), (QStringList{QStringLiteral("1;gia convertito;000900678;;convertito da "
-                                                      "una conversione precedente e spostato al "
-                                                      "distributore 211"),
-                                       QStringLiteral("2;da convertire;1001;000901001;convertito "
-                                                      "e spostato al distributore 211")}));
+    QCOMPARE(
+        listRows(f),
+        (QStringList{QStringLiteral("1;=\"gia convertito\";=\"000900678\";;=\"convertito da "
+                                    "una conversione precedente e spostato al distributore "
+                                    "211\""),
+                     QStringLiteral("2;=\"da convertire\";=\"1001\";=\"000901001\";=\"convertito "
+                                    "e spostato al distributore 211\"")}));
 }
 
 void ConversionRunTest::noDistributor069()
@@ -1031,29 +1034,38 @@ void ConversionRunTest::codesMatchAsNumbers_data()
     QTest::addColumn<QByteArray>("table");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("logged");
+    QTest::addColumn<QString>("listed"); // the old code as the list writes it
     const QByteArray standard = standardTable();
-    QTest::newRow("decimal old code is a bad line") << "1"
-                                                    << QByteArray("77\tdecimale\t1.5\t1\t\r\n"
-                                                                  "88\tuno\t1\t1\t\r\n")
-                                                    << "000000088" << 1;
+    QTest::newRow("decimal old code is a bad line")
+        << "1" << QByteArray("77\tdecimale\t1.5\t1\t\r\n88\tuno\t1\t1\t\r\n") << "000000088" << 1
+        << "=\"1\"";
     QTest::newRow("negative new code is a bad line")
-        << "2" << QByteArray("-66\tx\t2\t1\t\r\n9\ty\t9\t1\t\r\n") << "2" << 1;
+        << "2" << QByteArray("-66\tx\t2\t1\t\r\n9\ty\t9\t1\t\r\n") << "2" << 1 << "=\"2\"";
     QTest::newRow("seventeen digits are a bad line")
-        << "3" << QByteArray("12345678901234567\tlungo\t3\t1\t\r\n9\ty\t9\t1\t\r\n") << "3" << 1;
+        << "3" << QByteArray("12345678901234567\tlungo\t3\t1\t\r\n9\ty\t9\t1\t\r\n") << "3" << 1
+        << "=\"3\"";
     QTest::newRow("fifteen digits keep their last nine")
         << "987654321"
         << QByteArray("999999999999999\tlungo\t123456789987654321\t1\t\r\n"
                       "5\tcorto\t999987654321\t1\t\r\n")
-        << "000000005" << 1;
+        << "000000005" << 1 << "=\"987654321\"";
     QTest::newRow("whole number written as decimal")
-        << "7" << QByteArray("70\tsette\t7.0\t1\t\r\n") << "000000070" << 0;
-    QTest::newRow("sign") << "+678" << standard << "000900678" << 0;
-    QTest::newRow("decimal part") << "678.0" << standard << "000900678" << 0;
-    QTest::newRow("exponent") << "6.78e2" << standard << "000900678" << 0;
-    QTest::newRow("blanks and zeros") << " 000678 " << standard << "000900678" << 0;
-    QTest::newRow("tab and line ends around") << "\t678\r\n" << standard << "000900678" << 0;
-    QTest::newRow("not a number") << "678abc" << standard << "678abc" << 0;
-    QTest::newRow("empty") << "" << standard << "" << 0;
+        << "7" << QByteArray("70\tsette\t7.0\t1\t\r\n") << "000000070" << 0 << "=\"7\"";
+    QTest::newRow("sign") << "+678" << standard << "000900678" << 0 << "=\"+678\"";
+    QTest::newRow("decimal part") << "678.0" << standard << "000900678" << 0 << "=\"678.0\"";
+    QTest::newRow("exponent") << "6.78e2" << standard << "000900678" << 0 << "=\"6.78e2\"";
+    QTest::newRow("blanks and zeros")
+        << " 000678 " << standard << "000900678" << 0 << "=\" 000678 \"";
+    QTest::newRow("tab and line ends around")
+        << "\t678\r\n"
+        << standard << "000900678" << 0 << "\"=\"\"\t678\r\n\"\"\"";
+    QTest::newRow("not a number") << "678abc" << standard << "678abc" << 0 << "=\"678abc\"";
+    QTest::newRow("empty") << "" << standard << "" << 0 << "";
+    // Excel's text constants hold 255 characters: a doubled quote counts two and is not split.
+    const QString x(150, u'x'), y(149, u'y');
+    QTest::newRow("long, with a quote")
+        << x + '"' + y << standard << x + '"' + y << 0
+        << "=\"" + x + "\"\"" + y.left(103) + "\"&\"" + y.mid(103) + '"';
 }
 
 void ConversionRunTest::codesMatchAsNumbers()
@@ -1062,6 +1074,7 @@ void ConversionRunTest::codesMatchAsNumbers()
     QFETCH(QByteArray, table);
     QFETCH(QString, expected);
     QFETCH(int, logged);
+    QFETCH(QString, listed);
     RunFixture f({{1, productCode, QStringLiteral("prodotto"), 12}});
     // Rows an older tool left: codes that are no number match nothing and stop nothing.
     QVERIFY(fixture::exec(
@@ -1077,6 +1090,8 @@ void ConversionRunTest::codesMatchAsNumbers()
     QCOMPARE(f.product(1).section(QLatin1Char('|'), 1, 1), expected);
     QCOMPARE(f.logLines().size(), logged);
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QVERIFY2(listRows(f).join("\r\n").contains(";=\"prodotto\";" + listed + ';'),
+             qPrintable(listRows(f).join("\r\n")));
 }
 
 void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd_data()

@@ -3,7 +3,8 @@
 
 linux_packages=(cmake g++ ninja-build qt6-base-dev libqt6sql6-sqlite libqt6sql6-odbc unixodbc
                 unixodbc-dev tdsodbc sqlite3 xvfb xauth xdotool imagemagick faketime fonts-dejavu-core
-                python3 procps xclip clang libclang-rt-14-dev)
+                python3 procps xclip clang libclang-rt-14-dev
+                libreoffice-calc-nogui) # e2e_list_in_calc opens the run's list in Calc
 
 # install_missing PACKAGE...: installs with apt-get (as root) those not installed yet.
 install_missing() {

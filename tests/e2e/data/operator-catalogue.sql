@@ -14,6 +14,9 @@ INSERT INTO Prodotti VALUES (6,'1035','Cucina Facile',@069@,1);
 INSERT INTO Prodotti VALUES (7,'ABC','Senza Codice',@069@,1);
 INSERT INTO Prodotti VALUES (8,'1042','Motori & Strade',@069@,1);
 INSERT INTO Prodotti VALUES (9,'1049','Viaggi d''Italia',@069@,1);
+-- Codes and titles a spreadsheet would take for numbers or formulas.
+INSERT INTO Prodotti VALUES (10,'0678','=1+1',@069@,1);
+INSERT INTO Prodotti VALUES (11,'678 ','Sud; "Est"',@069@,1);
 -- Enough further titles of 069 for the run to last a moment on screen.
 WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i < 2999)
 INSERT INTO Prodotti SELECT 1000 + i, CAST(20000 + i AS TEXT), 'Titolo ' || i, @069@, 1 FROM n;
