@@ -1,5 +1,6 @@
 #include "conversion/ConversionRun.h"
 
+#include "conversion/Admission.h"
 #include "conversion/Move.h"
 #include "conversion/Planner.h"
 #include "conversion/RestoreFile.h"
@@ -21,36 +22,9 @@
 
 namespace {
 
-const QDate kWindowStart(2012, 12, 6);
-const QDate kWindowEnd(2013, 1, 5);
-const QString kWindowStartText = QStringLiteral("06/12/2012");
-
-const QString kAnotherRun = QStringLiteral(
-    "Un'altra conversione e' in corso su questo database. Attendere che termini, poi "
-    "riprovare.");
-
 const QString kCatalogueHeld = QStringLiteral(
     "Un altro programma (per esempio il gestionale) tiene bloccato il database. Chiuderlo o "
     "attendere che termini, poi riprovare.");
-
-// kAnotherRun, and on the embedded engine where its lock file is and who holds it: a lock
-// left by a program that died on another PC is never taken over, and support removes it.
-QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holder)
-{
-    if (!holder)
-        return kAnotherRun;
-    QString text = kAnotherRun + QStringLiteral("\n\nFile di blocco: ") + holder->file;
-    if (holder->pid > 0) {
-        text += QStringLiteral("\nPC: ") + holder->host + QStringLiteral("\nProcesso: ") +
-                QString::number(holder->pid);
-        if (!holder->program.isEmpty())
-            text += QStringLiteral(" (") + holder->program + QLatin1Char(')');
-    }
-    if (holder->since.isValid())
-        text += QStringLiteral("\nDal: ") +
-                holder->since.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
-    return text;
-}
 
 } // namespace
 
@@ -83,10 +57,12 @@ void ConversionRun::preview()
 void ConversionRun::perform(Mode mode)
 {
     mode_ = mode;
-    if (!admitted())
+    if (!Admission::admitted(platform_, view_, mode == Mode::Convert))
         return;
-    const ViewWait wait(view_, mode == Mode::Preview ? QStringLiteral("l'anteprima")
-                                                     : QStringLiteral("la conversione"));
+    ViewWait wait(view_, mode == Mode::Preview ? QStringLiteral("l'anteprima")
+                                               : QStringLiteral("la conversione"));
+    wait_ = &wait;
+    connection_.setLockWait(&wait);
     Stage stage = start();
     while (stage != Stage::Done) {
         if (stageHook_)
@@ -94,6 +70,8 @@ void ConversionRun::perform(Mode mode)
         stage = runStage(stage);
     }
     connection_.close();
+    connection_.setLockWait(nullptr);
+    wait_ = nullptr;
     restore_.reset();
     report_.reset();
     list_.reset();
@@ -126,25 +104,6 @@ ConversionRun::Stage ConversionRun::runStage(Stage stage)
     return Stage::Done;
 }
 
-bool ConversionRun::admitted() const
-{
-    // The preview changes nothing: it serves any day.
-    const QDate today = platform_.clock.today();
-    if (mode_ == Mode::Convert && (today < kWindowStart || today > kWindowEnd)) {
-        platform_.dialogs.message(
-            QStringLiteral("Procedura attivabile solo dopo il cambio gestionale fissata per il ") +
-                kWindowStartText,
-            MsgIcon::Exclamation, QStringLiteral("Aggiornamento Codici Titoli"));
-        return false;
-    }
-    if (!view_.distributorOption(0) && !view_.distributorOption(1)) {
-        platform_.dialogs.message(
-            QStringLiteral("Che stai facendo??? Scegli un distributore, non sbagliare!!!!!!!!!!!"));
-        return false;
-    }
-    return true;
-}
-
 ConversionRun::Stage ConversionRun::start()
 {
     view_.setCommand1Enabled(false);
@@ -175,7 +134,7 @@ ConversionRun::Stage ConversionRun::start()
         if (const Error e = connection_.lockConversion(granted, holder); e.failed())
             trap_.end(e, !db::keptOutOfTheLog(e.number));
         if (!granted) {
-            platform_.dialogs.message(anotherRunMessage(holder), MsgIcon::Exclamation);
+            platform_.dialogs.message(Admission::anotherRunMessage(holder), MsgIcon::Exclamation);
             giveWindowBack();
             return Stage::Done;
         }
@@ -216,7 +175,7 @@ ConversionRun::Stage ConversionRun::plan()
         return Stage::Done;
     }
     plan_ = RunPlan();
-    RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get()};
+    RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get(), wait_};
     // The whole table is read before the catalogue is looked at: a table that gives no line
     // to stage (empty, saved in another shape, every line refused) must change nothing.
     if (!readCodeTable(run, TabellaCodiciFile_))
@@ -236,7 +195,7 @@ ConversionRun::Stage ConversionRun::plan()
 
 ConversionRun::Stage ConversionRun::stage()
 {
-    RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get()};
+    RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get(), wait_};
     applyStaging(run);
     return Stage::Rewrite;
 }
@@ -250,7 +209,7 @@ ConversionRun::Stage ConversionRun::rewrite()
         return Stage::Done;
     }
     if (plan_.productsRead) {
-        RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get()};
+        RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get(), wait_};
         applyRewrite(run);
     }
     report_->listProducts(plan_);
@@ -268,7 +227,7 @@ ConversionRun::Stage ConversionRun::reassign()
                   QStringLiteral("Procedura Terminata"), report_->summary(plan_, restorePath()));
         return Stage::Done;
     }
-    RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get()};
+    RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get(), wait_};
     applyMove(run);
     report_->listProducts(plan_, report_->moved());
     connection_.close();

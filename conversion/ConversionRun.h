@@ -55,7 +55,6 @@ private:
     enum class Mode { Convert, Preview };
 
     void perform(Mode mode);
-    bool admitted() const;
     Stage start();
     Stage runStage(Stage stage);
     Stage acquire();
@@ -89,6 +88,7 @@ private:
     Mode mode_ = Mode::Convert;
     QDateTime started_;
     db::Connection connection_;
+    db::LockWait* wait_ = nullptr; // the window's, while an action runs
     std::unique_ptr<RestoreFile> restore_;
     std::unique_ptr<RunList> list_;
     RunPlan plan_;

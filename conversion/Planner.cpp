@@ -17,7 +17,7 @@ namespace {
 // not found.
 QString distributor(RunContext& run, const db::ConnectionTarget& target, const QString& fieg)
 {
-    const QString id = db::FIEGDLCodiceGet(target, fieg, run.log);
+    const QString id = db::FIEGDLCodiceGet(target, fieg, run.log, run.wait);
     if (run.view.closeRequested())
         run.trap.end({ErrorNumber::Interrupted, QString()}, false);
     return id;

@@ -9,7 +9,8 @@ class Trap;
 struct Platform;
 namespace db {
 class Connection;
-}
+class LockWait;
+} // namespace db
 
 // What every stage of a run works with. restore is null in a preview, which writes nothing.
 struct RunContext
@@ -21,6 +22,7 @@ struct RunContext
     Trap& trap;
     RunPlan& plan;
     RestoreFile* restore = nullptr;
+    db::LockWait* wait = nullptr; // hears the waits of the connections a stage opens itself
 };
 
 // "N - Elaborati", "N - Modificati": the counters under the progress bar.

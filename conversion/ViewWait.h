@@ -6,16 +6,12 @@
 #include <QString>
 
 // Shows an action's waits for a held database on the window, and hears the operator end
-// them with Chiudi, for as long as it lives.
+// them with Chiudi: the action hands it to each connection it opens.
 class ViewWait final : public db::LockWait
 {
 public:
     // action: what Chiudi ends, as the wait's text names it ("la conversione").
-    ViewWait(MainView& view, QString action) : view_(view), action_(std::move(action))
-    {
-        db::setLockWait(this);
-    }
-    ~ViewWait() override { db::setLockWait(nullptr); }
+    ViewWait(MainView& view, QString action) : view_(view), action_(std::move(action)) {}
     ViewWait(const ViewWait&) = delete;
     ViewWait& operator=(const ViewWait&) = delete;
 

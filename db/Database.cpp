@@ -71,7 +71,6 @@ Traffic traffic()
 
 namespace {
 std::atomic<int> lockTimeout{20000};
-LockWait* lockWait = nullptr;
 
 // Each try at a held lock gives up after this long, so that the window can repaint and its
 // operator give up between two tries.
@@ -80,11 +79,6 @@ int lockTryMs()
     return std::min(250, lockTimeout.load());
 }
 } // namespace
-
-void setLockWait(LockWait* wait)
-{
-    lockWait = wait;
-}
 
 int lockTimeoutMs()
 {
@@ -205,13 +199,13 @@ Error Connection::untilFree(const std::function<Error()>& once)
         if (e.number == ErrorNumber::LockTimeout && !deadlocked_ &&
             clock.elapsed() < lockTimeoutMs()) {
             waited = true;
-            if (!lockWait || lockWait->waiting(int(clock.elapsed()), lockTimeoutMs()))
+            if (!lockWait_ || lockWait_->waiting(int(clock.elapsed()), lockTimeoutMs()))
                 continue;
             e = {ErrorNumber::Interrupted,
                  QStringLiteral("Attesa del database interrotta dall'operatore.")};
         }
-        if (waited && lockWait)
-            lockWait->waited();
+        if (waited && lockWait_)
+            lockWait_->waited();
         return e;
     }
 }

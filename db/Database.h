@@ -55,8 +55,6 @@ public:
     // The wait is over, however it ended.
     virtual void waited() = 0;
 };
-// For every connection until cleared with nullptr; without one a wait just blocks.
-void setLockWait(LockWait* wait);
 
 // A result read whole when it is opened, like a static cursor: the row count is exact and
 // later changes to the tables do not move it.
@@ -94,6 +92,9 @@ public:
 
     Error open(const ConnectionTarget& target);
     void close();
+    // Who hears this connection's waits for a held lock, until set again; without one
+    // (nullptr) a wait just blocks. wait must outlive its use here.
+    void setLockWait(LockWait* wait) { lockWait_ = wait; }
     bool isOpen() const { return open_; }
     Engine engine() const { return target_.engine; }
     // SQL Server's major version read at opening (8 for 2000, 9 for 2005, ...); 0 on the
@@ -160,6 +161,7 @@ private:
     bool inTransaction_ = false;
     bool deadlocked_ = false;
     int serverVersion_ = 0;
+    LockWait* lockWait_ = nullptr;
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> prepared_;
     std::unique_ptr<QSqlQuery> direct_;
     std::unique_ptr<QLockFile> lock_;

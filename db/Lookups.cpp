@@ -45,9 +45,11 @@ Error DataBaseList(const QString& DBServerName, const QString& DBAdminUserName,
     return {};
 }
 
-QString FIEGDLCodiceGet(const ConnectionTarget& target, const QString& FIEGDL, ErrorLog& log)
+QString FIEGDLCodiceGet(const ConnectionTarget& target, const QString& FIEGDL, ErrorLog& log,
+                        LockWait* wait)
 {
     Connection connection;
+    connection.setLockWait(wait);
     QString id;
     Error e = connection.open(target);
     if (!e.failed())

@@ -21,9 +21,11 @@ Error DataBaseList(const QString& DBServerName, const QString& DBAdminUserName,
                    const QString& DBAdminPassword, QStringList& names);
 
 // IDSoggetto of the first distributor whose FIEG code contains FIEGDL, on its own
-// connection. A failed lookup is logged under "FIEGDLCodiceGet" and gives "", as a
-// distributor that does not exist does.
-QString FIEGDLCodiceGet(const ConnectionTarget& target, const QString& FIEGDL, ErrorLog& log);
+// connection, whose waits for a held lock wait hears (none: a wait just blocks). A failed
+// lookup is logged under "FIEGDLCodiceGet" and gives "", as a distributor that does not
+// exist does.
+QString FIEGDLCodiceGet(const ConnectionTarget& target, const QString& FIEGDL, ErrorLog& log,
+                        LockWait* wait = nullptr);
 
 // IDProd of the first product with the title code on the caller's connection, 0 when none.
 // Errors reach the caller.

@@ -330,8 +330,8 @@ void EportaProdottiAlternativi::Command2_Click()
     {
         const QScopedValueRollback<bool> working(working_, true);
         closeRequested_ = false;
-        const ViewWait wait(*this, QStringLiteral("la ricerca del distributore 069"));
-        id = FIEGDLCodiceGet(QStringLiteral("069"));
+        ViewWait wait(*this, QStringLiteral("la ricerca del distributore 069"));
+        id = FIEGDLCodiceGet(QStringLiteral("069"), &wait);
     }
     // Chiudi during a wait: the look-up logged what it gave up; the window closes as Chiudi
     // does.
@@ -388,12 +388,12 @@ Error EportaProdottiAlternativi::getIDProdCodTestata(db::Connection& cn, qint32 
     return db::getIDProdCodTestata(cn, CodiceTestata, id);
 }
 
-QString EportaProdottiAlternativi::FIEGDLCodiceGet(const QString& FIEGDL)
+QString EportaProdottiAlternativi::FIEGDLCodiceGet(const QString& FIEGDL, db::LockWait* wait)
 {
     const HostConfig& config = mod_.hostConfig;
     return db::FIEGDLCodiceGet(db::connectionTarget(config.DBServerName, config.DBUsername,
                                                     config.DBPassword, cboAziende->currentText()),
-                               FIEGDL, log_);
+                               FIEGDL, log_, wait);
 }
 
 QString EportaProdottiAlternativi::FirstConnectionString(const QString& Server,

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/MainView.h"
 #include "db/Database.h"
 #include "platform/Error.h"
+#include "platform/MainView.h"
 
 #include <QFont>
 #include <QRect>
@@ -57,7 +57,8 @@ public:
     Error ControllaCodiciNonPresentiNelFile();
     // IDProd of the first product with the title code on the caller's connection.
     Error getIDProdCodTestata(db::Connection& cn, qint32 CodiceTestata, qint32& id);
-    QString FIEGDLCodiceGet(const QString& FIEGDL);
+    // wait hears the look-up's waits for a held catalogue; none: a wait just blocks.
+    QString FIEGDLCodiceGet(const QString& FIEGDL, db::LockWait* wait = nullptr);
     QString FirstConnectionString(const QString& Server, const QString& Username,
                                   const QString& Password) const;
     // The catalogue is what cboAziende shows at the moment of the call.
