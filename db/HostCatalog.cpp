@@ -150,12 +150,6 @@ Error HostCatalog::stagingRows(std::vector<StagingRow>& rows)
     return {};
 }
 
-Error HostCatalog::insertStagingRow(const QString& newCode, const QString& oldCode,
-                                    const QString& title)
-{
-    return insertStagingRows({{newCode, oldCode, title}});
-}
-
 namespace {
 
 // "(0,?,?,?,0),(0,?,?,?,0)": a VALUES list of rows, each the row given.
@@ -410,26 +404,6 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
         });
     if (e.failed())
         products.clear();
-    return e;
-}
-
-Error HostCatalog::applyConversion(const Product& product, const StagingRow& row)
-{
-    return applyConversions({{&product, &row}});
-}
-
-Error HostCatalog::appliedProducts(std::vector<QVariant>& productIds)
-{
-    productIds.clear();
-    int column = -1;
-    const Error e = c_.forEach(QStringLiteral("SELECT * from CodiciCorvel where IdProdMod<>0"), {},
-                               [&](const QSqlQuery& q) {
-                                   if (column < 0)
-                                       column = q.record().indexOf(QStringLiteral("IdProdMod"));
-                                   productIds.push_back(q.value(column));
-                               });
-    if (e.failed())
-        productIds.clear();
     return e;
 }
 

@@ -65,8 +65,6 @@ public:
     static Error titleRefusal(Engine engine, const QString& title);
     // Every staging row, in CodTestataVecchio order, twins marked.
     Error stagingRows(std::vector<StagingRow>& rows);
-    // Inserts a row not yet applied.
-    Error insertStagingRow(const QString& newCode, const QString& oldCode, const QString& title);
     struct NewStagingRow
     {
         QString newCode;
@@ -78,10 +76,6 @@ public:
 
     // Products of the distributor with inforiv = 1, in CodiceTestata order.
     Error productsOf(const QString& distributorId, std::vector<Product>& products);
-    // Gives the product the row's new code and marks the row applied to it. The caller
-    // holds the transaction that keeps the two together; a row no longer free fails with
-    // RowNotFound.
-    Error applyConversion(const Product& product, const StagingRow& row);
     struct Conversion
     {
         const Product* product;
@@ -99,8 +93,6 @@ public:
         return engine == Engine::Sqlite ? 2000 : 500;
     }
 
-    // IdProdMod of every applied staging row.
-    Error appliedProducts(std::vector<QVariant>& productIds);
     // The products applied staging rows name, with the distributor each has now.
     Error appliedProductDistributors(std::vector<ProductDistributor>& products);
     // Moves every product an applied staging row names to the distributor, in one statement.

@@ -26,6 +26,19 @@ using fixture::ProductRow;
 using fixture::Subject;
 using namespace ErrorNumber;
 
+// One row at a time, through the batch statements the run sends.
+static Error insertStagingRow(HostCatalog& host, const QString& newCode, const QString& oldCode,
+                              const QString& title)
+{
+    return host.insertStagingRows({{newCode, oldCode, title}});
+}
+
+static Error applyConversion(HostCatalog& host, const db::Product& product,
+                             const db::StagingRow& row)
+{
+    return host.applyConversions({{&product, &row}});
+}
+
 // Where the operations run: the embedded engine always, SQL Server when the environment
 // names one. Each backend holds one test catalogue that reset() rebuilds.
 class Backend
@@ -331,7 +344,7 @@ private:
     }
     bool stage(HostCatalog& host, const QString& newCode, const QString& oldCode)
     {
-        return !host.insertStagingRow(newCode, oldCode, QStringLiteral("Titolo")).failed();
+        return !insertStagingRow(host, newCode, oldCode, QStringLiteral("Titolo")).failed();
     }
 
     Backend& b_;
@@ -568,7 +581,7 @@ void HostCatalogTest::applyConversionChangesBoth()
 
     const std::optional<db::StagingRow> row = freeRow(host, QStringLiteral("000000678"));
     QVERIFY(row.has_value());
-    const Error e = host.applyConversion({7, QStringLiteral("000000678")}, *row);
+    const Error e = applyConversion(host, {7, QStringLiteral("000000678")}, *row);
     QVERIFY2(!e.failed(), qPrintable(e.description));
     QCOMPARE(productCode(7), row->newCode.trimmed());
     // Exactly the one row was marked, with the product it went to.
@@ -647,7 +660,7 @@ void HostCatalogTest::applyConversionIsBothOrNeither()
     // As the run writes it: the caller's transaction holds the two updates together.
     Error e = c.begin();
     if (!e.failed())
-        e = host.applyConversion({7, QStringLiteral("000000678")}, *row);
+        e = applyConversion(host, {7, QStringLiteral("000000678")}, *row);
     if (e.failed())
         c.rollback();
     else
@@ -678,10 +691,13 @@ void HostCatalogTest::appliedProductsMoveToDistributor()
     QVERIFY(stage(host, QStringLiteral("000000902"), QStringLiteral("000000999")));
     const std::optional<db::StagingRow> row = freeRow(host, QStringLiteral("000000678"));
     QVERIFY(row.has_value());
-    QVERIFY(!host.applyConversion({7, QStringLiteral("000000678")}, *row).failed());
+    QVERIFY(!applyConversion(host, {7, QStringLiteral("000000678")}, *row).failed());
 
+    std::vector<db::ProductDistributor> applied;
+    QVERIFY(!host.appliedProductDistributors(applied).failed());
     std::vector<QVariant> ids;
-    QVERIFY(!host.appliedProducts(ids).failed());
+    for (const db::ProductDistributor& product : applied)
+        ids.push_back(product.id);
     QCOMPARE(ids.size(), std::size_t(1));
     QCOMPARE(ids[0].toInt(), 7);
     QVERIFY(!host.assignDistributor(ids[0], QStringLiteral("34")).failed());
@@ -723,7 +739,7 @@ void HostCatalogTest::valuesAreStoredLiterally()
     HostCatalog host(c);
     QVERIFY(!host.createStagingTable().failed());
     const QString title = QStringLiteral("L'Eco'); DROP TABLE Prodotti; --");
-    QVERIFY(!host.insertStagingRow(QStringLiteral("000000901"), QStringLiteral("000000678"), title)
+    QVERIFY(!insertStagingRow(host, QStringLiteral("000000901"), QStringLiteral("000000678"), title)
                  .failed());
     const auto rows = b_.select(QStringLiteral("SELECT Titolo FROM CodiciCorvel"));
     QCOMPARE(rows.size(), 1);
@@ -731,11 +747,11 @@ void HostCatalogTest::valuesAreStoredLiterally()
     QCOMPARE(b_.select(QStringLiteral("SELECT IDProd FROM Prodotti")).size(), 4);
 
     const QString code = QStringLiteral("9'); --");
-    QVERIFY(!host.insertStagingRow(code, QStringLiteral("000000679"), QString()).failed());
+    QVERIFY(!insertStagingRow(host, code, QStringLiteral("000000679"), QString()).failed());
     const std::optional<db::StagingRow> row = freeRow(host, QStringLiteral("000000679"));
     QVERIFY(row.has_value());
     QCOMPARE(row->newCode.trimmed(), code);
-    QVERIFY(!host.applyConversion({8, QStringLiteral(" 0679 ")}, *row).failed());
+    QVERIFY(!applyConversion(host, {8, QStringLiteral(" 0679 ")}, *row).failed());
     QCOMPARE(productCode(8).trimmed(), code);
     QCOMPARE(productCode(7), QStringLiteral("000000678"));
 }
@@ -760,7 +776,7 @@ void HostCatalogTest::overLongStagingValuesAreRejected()
     QVERIFY(open(c));
     HostCatalog host(c);
     QVERIFY(!host.createStagingTable().failed());
-    QCOMPARE(host.insertStagingRow(newCode, QStringLiteral("000000678"), title).number, number);
+    QCOMPARE(insertStagingRow(host, newCode, QStringLiteral("000000678"), title).number, number);
     QCOMPARE(stagingRows().size(), number == 0 ? 1 : 0);
 }
 
@@ -806,7 +822,7 @@ void HostCatalogTest::serverRefusalsAreClassified()
     if (statement == QLatin1String("CREATE INDEX"))
         QCOMPARE(indexRefused.number, AccessDenied);
     if (!e.failed())
-        e = host.insertStagingRow(QStringLiteral("000000901"), QStringLiteral("000000678"),
+        e = insertStagingRow(host, QStringLiteral("000000901"), QStringLiteral("000000678"),
                                   QStringLiteral("Titolo"));
     QCOMPARE(e.number, number);
     QCOMPARE(c.deadlocked(), messages == QList<int>{1205});

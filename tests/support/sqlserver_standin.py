@@ -543,8 +543,6 @@ def statements():
             "UPDATE CodiciCorvel SET IdProdMod=mssql_int(?1), Modificato=1 WHERE rowid = "
             "(SELECT rowid FROM CodiciCorvel WHERE CodTestataVecchio=?2 AND CodTestataNuovo=?3"
             " AND Modificato=0 LIMIT 1)", v)))
-    teach(r"SELECT \* from CodiciCorvel where IdProdMod<>0")(sqlite(
-        "SELECT * FROM CodiciCorvel WHERE IdProdMod<>0"))
     teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
           r"CodiciCorvel WHERE IdProdMod<>0\)")(sqlite(
               "SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN (SELECT IdProdMod FROM "
