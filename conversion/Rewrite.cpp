@@ -40,6 +40,47 @@ void settleUnconverted(RunPlan& plan, const std::vector<bool>& done, bool rowsRe
     }
 }
 
+// How the rewrite decides and writes a product's conversion; written counts it in modified.
+BatchWriter<std::size_t, Conversion>::Steps
+conversionSteps(RunContext& run, db::HostCatalog& catalog, const std::vector<db::StagingRow>& rows,
+                FreeRowMatcher& matcher, std::vector<bool>& done, int& modified)
+{
+    RunPlan& plan = run.plan;
+    const std::vector<db::Product>& products = plan.products;
+    return {.decide = [&](std::size_t p) -> std::optional<Conversion> {
+                if (!plan.toConvert[p])
+                    return std::nullopt;
+                const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
+                const std::optional<std::size_t> row = code ? matcher.take(*code) : std::nullopt;
+                if (!row)
+                    return std::nullopt;
+                return Conversion{p, *row, *code};
+            },
+            .undo = [&](const Conversion& c) { matcher.giveBack(c.key); },
+            .write =
+                [&](const std::vector<Conversion>& conversions) {
+                    std::vector<db::HostCatalog::Conversion> batch;
+                    batch.reserve(conversions.size());
+                    for (const Conversion& c : conversions)
+                        batch.push_back({&products[c.product], &rows[c.row]});
+                    return catalog.applyConversions(batch);
+                },
+            .written =
+                [&](const Conversion& c) {
+                    ++modified;
+                    done[c.product] = true;
+                    plan.outcomes[c.product] = {Outcome::Converted, rows[c.row].newCode, QString()};
+                },
+            .beforeCommit =
+                [&](const std::vector<Conversion>& conversions) {
+                    for (const Conversion& c : conversions) {
+                        run.restore->script().productCode(products[c.product]);
+                        run.restore->script().stagingMark(rows[c.row], products[c.product].id);
+                    }
+                    return run.restore->write();
+                }};
+}
+
 } // namespace
 
 void applyRewrite(RunContext& run)
@@ -70,38 +111,7 @@ void applyRewrite(RunContext& run)
                                         QStringLiteral("non riuscito: ") + e.description};
             run.trap.caught(e);
         },
-        {.decide = [&](std::size_t p) -> std::optional<Conversion> {
-             if (!plan.toConvert[p])
-                 return std::nullopt;
-             const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
-             const std::optional<std::size_t> row = code ? matcher.take(*code) : std::nullopt;
-             if (!row)
-                 return std::nullopt;
-             return Conversion{p, *row, *code};
-         },
-         .undo = [&](const Conversion& c) { matcher.giveBack(c.key); },
-         .write =
-             [&](const std::vector<Conversion>& conversions) {
-                 std::vector<db::HostCatalog::Conversion> batch;
-                 batch.reserve(conversions.size());
-                 for (const Conversion& c : conversions)
-                     batch.push_back({&products[c.product], &rows[c.row]});
-                 return catalog.applyConversions(batch);
-             },
-         .written =
-             [&](const Conversion& c) {
-                 ++modified;
-                 done[c.product] = true;
-                 plan.outcomes[c.product] = {Outcome::Converted, rows[c.row].newCode, QString()};
-             },
-         .beforeCommit =
-             [&](const std::vector<Conversion>& conversions) {
-                 for (const Conversion& c : conversions) {
-                     run.restore->script().productCode(products[c.product]);
-                     run.restore->script().stagingMark(rows[c.row], products[c.product].id);
-                 }
-                 return run.restore->write();
-             }});
+        conversionSteps(run, catalog, rows, matcher, done, modified));
 
     RepaintPacer pacer(run.platform.clock);
     const auto show = [&] {

@@ -91,6 +91,41 @@ ConnectionTarget firstConnectionTarget(const QString& Server, const QString& Use
     return connectionTarget(Server, Username, Password, QStringLiteral("master"));
 }
 
+namespace {
+
+// FreeTDS wants the port apart, speaks only TCP and knows no "(local)" or ".": server and
+// port as FreeTDS takes them, or why it cannot reach the server.
+QString freeTdsServer(const QString& driver, QString& server, QString& port)
+{
+    if (server.startsWith(QStringLiteral("tcp:"), Qt::CaseInsensitive))
+        server.remove(0, 4);
+    for (const char* protocol : {"np:", "lpc:", "admin:"}) {
+        if (server.startsWith(QLatin1String(protocol), Qt::CaseInsensitive))
+            return refusal(kServerField,
+                           QStringLiteral("chiede un protocollo che il driver ODBC %1 non "
+                                          "conosce: usare il nome del server o \"tcp:\"")
+                               .arg(driver));
+    }
+    if (const qsizetype comma = server.lastIndexOf(QLatin1Char(',')); comma >= 0) {
+        port = server.mid(comma + 1).trimmed();
+        server = server.left(comma);
+        bool number = false;
+        const uint value = port.toUInt(&number);
+        if (!number || value == 0 || value > 65535)
+            return refusal(kServerField, QStringLiteral("indica una porta non valida"));
+    }
+    const qsizetype slash = server.indexOf(QLatin1Char('\\'));
+    const QString host = slash < 0 ? server : server.left(slash);
+    // SQL Server and its Browser listen on the IPv4 loopback; "localhost" may resolve to the
+    // IPv6 one first.
+    if (host == QStringLiteral(".") ||
+        host.compare(QStringLiteral("(local)"), Qt::CaseInsensitive) == 0)
+        server = QStringLiteral("127.0.0.1") + (slash < 0 ? QString() : server.mid(slash));
+    return {};
+}
+
+} // namespace
+
 OdbcLogin odbcLogin(const ConnectionTarget& t, const QString& driver, bool qtQuotesAppended)
 {
     OdbcLogin login;
@@ -107,36 +142,9 @@ OdbcLogin odbcLogin(const ConnectionTarget& t, const QString& driver, bool qtQuo
     QString server = t.server;
     QString port;
     if (freeTds) {
-        // FreeTDS wants the port apart, speaks only TCP and knows no "(local)" or ".".
-        if (server.startsWith(QStringLiteral("tcp:"), Qt::CaseInsensitive))
-            server.remove(0, 4);
-        for (const char* protocol : {"np:", "lpc:", "admin:"}) {
-            if (server.startsWith(QLatin1String(protocol), Qt::CaseInsensitive)) {
-                login.refusal = refusal(
-                    kServerField, QStringLiteral("chiede un protocollo che il driver ODBC %1 non "
-                                                 "conosce: usare il nome del server o \"tcp:\"")
-                                      .arg(driver));
-                return login;
-            }
-        }
-        if (const qsizetype comma = server.lastIndexOf(QLatin1Char(',')); comma >= 0) {
-            port = server.mid(comma + 1).trimmed();
-            server = server.left(comma);
-            bool number = false;
-            const uint value = port.toUInt(&number);
-            if (!number || value == 0 || value > 65535) {
-                login.refusal =
-                    refusal(kServerField, QStringLiteral("indica una porta non valida"));
-                return login;
-            }
-        }
-        const qsizetype slash = server.indexOf(QLatin1Char('\\'));
-        const QString host = slash < 0 ? server : server.left(slash);
-        // SQL Server and its Browser listen on the IPv4 loopback; "localhost" may resolve to
-        // the IPv6 one first.
-        if (host == QStringLiteral(".") ||
-            host.compare(QStringLiteral("(local)"), Qt::CaseInsensitive) == 0)
-            server = QStringLiteral("127.0.0.1") + (slash < 0 ? QString() : server.mid(slash));
+        login.refusal = freeTdsServer(driver, server, port);
+        if (!login.refusal.isEmpty())
+            return login;
     }
 
     // The server and the catalogue can only travel in the connection text, which Qt

@@ -253,52 +253,60 @@ Error Connection::open(const ConnectionTarget& target)
     if (Error e = injected("open"); e.failed())
         return e;
 
-    if (target_.engine == Engine::Sqlite) {
-        if (!QFileInfo(target_.folder).isDir())
-            return {ErrorNumber::Unreachable,
-                    QStringLiteral("SQL Server does not exist or access denied.")};
-        if (target_.catalogue.compare(QStringLiteral("master"), Qt::CaseInsensitive) == 0) {
-            folderOnly_ = open_ = true;
-            return {};
-        }
-        const QString file = sqliteCatalogueFile(target_.folder, target_.catalogue);
-        sqliteFile_ = file;
-        if (file.isEmpty())
-            return {ErrorNumber::Unreachable,
-                    QStringLiteral("Cannot open database \"%1\" requested by the login. The "
-                                   "login failed.")
-                        .arg(target_.catalogue)};
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-        // mode=rw: never create a catalogue by accident.
-        database.setConnectOptions(
-            QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(lockTryMs()));
-        database.setDatabaseName(QUrl::fromLocalFile(file).toString() + QStringLiteral("?mode=rw"));
-        if (!database.open())
-            return sqlError(database.lastError(), true);
-        // SQLite reads the file only when first asked; a file that is no database must fail
-        // here, as a catalogue that cannot be opened does on SQL Server.
-        {
-            // Another program may hold the file: that is waited for as any statement's lock.
-            QSqlQuery probe(database);
-            const Error e = untilFree([&] {
-                return probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))
-                           ? Error()
-                           : sqlError(probe.lastError(), false);
-            });
-            if (e.number == ErrorNumber::LockTimeout || e.number == ErrorNumber::Interrupted)
-                return e;
-            if (e.failed())
-                return sqlError(probe.lastError(), true);
-            // Each statement commits on its own, as on the server. A write-ahead log keeps
-            // those commits safe against a crash of the program without waiting for the
-            // disk every time.
-            probe.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-            probe.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-        }
-        open_ = true;
+    if (target_.engine == Engine::Sqlite)
+        return openSqlite();
+    return openSqlServer();
+}
+
+Error Connection::openSqlite()
+{
+    if (!QFileInfo(target_.folder).isDir())
+        return {ErrorNumber::Unreachable,
+                QStringLiteral("SQL Server does not exist or access denied.")};
+    if (target_.catalogue.compare(QStringLiteral("master"), Qt::CaseInsensitive) == 0) {
+        folderOnly_ = open_ = true;
         return {};
     }
+    const QString file = sqliteCatalogueFile(target_.folder, target_.catalogue);
+    sqliteFile_ = file;
+    if (file.isEmpty())
+        return {ErrorNumber::Unreachable,
+                QStringLiteral("Cannot open database \"%1\" requested by the login. The "
+                               "login failed.")
+                    .arg(target_.catalogue)};
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+    // mode=rw: never create a catalogue by accident.
+    database.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(lockTryMs()));
+    database.setDatabaseName(QUrl::fromLocalFile(file).toString() + QStringLiteral("?mode=rw"));
+    if (!database.open())
+        return sqlError(database.lastError(), true);
+    // SQLite reads the file only when first asked; a file that is no database must fail
+    // here, as a catalogue that cannot be opened does on SQL Server.
+    {
+        // Another program may hold the file: that is waited for as any statement's lock.
+        QSqlQuery probe(database);
+        const Error e = untilFree([&] {
+            return probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))
+                       ? Error()
+                       : sqlError(probe.lastError(), false);
+        });
+        if (e.number == ErrorNumber::LockTimeout || e.number == ErrorNumber::Interrupted)
+            return e;
+        if (e.failed())
+            return sqlError(probe.lastError(), true);
+        // Each statement commits on its own, as on the server. A write-ahead log keeps
+        // those commits safe against a crash of the program without waiting for the
+        // disk every time.
+        probe.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        probe.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    }
+    open_ = true;
+    return {};
+}
 
+Error Connection::openSqlServer()
+{
     // Told before anything goes on the wire, so no half-right login reaches the server.
     const OdbcLogin login = odbcLogin(target_, sqlServerOdbcDriver());
     if (!login.refusal.isEmpty())

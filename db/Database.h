@@ -142,6 +142,9 @@ private:
     // null for a failure of the connection (open, commit).
     Error sqlError(const QSqlError& error, bool opening, const QSqlQuery* statement = nullptr);
     Error notOpen() const;
+    // open() for each engine, once target_ is set.
+    Error openSqlite();
+    Error openSqlServer();
     // Runs a statement that returns rows, and moves to its first result with columns.
     Error openResult(const QString& sql, const QVariantList& binds, QSqlQuery*& q);
     // What reading q's rows ended with, e when it had already failed; closes the cursor.
