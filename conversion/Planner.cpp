@@ -65,16 +65,13 @@ void planLines(RunContext& run, bool rowsRead)
 // ones in the file's order.
 void planProducts(RunPlan& plan)
 {
-    std::vector<db::StagingRow> rows = plan.rows;
-    for (const PlannedLine& line : plan.lines) {
-        if (line.fate == PlannedLine::Fate::Stage)
-            rows.push_back({QVariant(), 0, line.newCode, line.oldCode, 0});
-    }
+    std::vector<db::StagingRow>& rows = plan.rows;
     FreeRowMatcher matcher(rows);
     RunCounts& counts = plan.counts;
     counts.productsFound = int(plan.products.size());
     plan.outcomes.assign(plan.products.size(), ProductOutcome());
     plan.toConvert.assign(plan.products.size(), false);
+    plan.rowOf.assign(plan.products.size(), 0);
     for (std::size_t p = 0; p < plan.products.size(); ++p) {
         ProductOutcome& o = plan.outcomes[p];
         if (matcher.converted(plan.products[p].id)) {
@@ -88,6 +85,7 @@ void planProducts(RunPlan& plan)
         if (row) {
             o = {Outcome::Converted, rows[*row].newCode, QString()};
             plan.toConvert[p] = true;
+            plan.rowOf[p] = *row;
             ++counts.converted;
         } else if (code && matcher.holds(*code)) {
             o = {Outcome::RowUsed, QString(),
@@ -137,6 +135,12 @@ void planRun(RunContext& run, const db::ConnectionTarget& target)
         plan.rowsRead =
             !plan.stagingTableExists || !run.trap.caught(catalog.stagingRows(plan.rows));
     planLines(run, plan.rowsRead);
+    // The rows the staging will leave: those read, then the new ones in the file's order.
+    plan.rowsBefore = plan.rows.size();
+    for (const PlannedLine& line : plan.lines) {
+        if (line.fate == PlannedLine::Fate::Stage)
+            plan.rows.push_back({QVariant(), 0, line.newCode, line.oldCode, 0});
+    }
 
     // Products and staging rows are read once; a list that cannot be read ends the pass, as
     // carrying on blind could give a product a second new code.

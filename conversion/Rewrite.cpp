@@ -1,7 +1,6 @@
 #include "conversion/Rewrite.h"
 
 #include "conversion/BatchWriter.h"
-#include "conversion/FreeRowMatcher.h"
 #include "conversion/RestoreFile.h"
 #include "conversion/RunContext.h"
 #include "conversion/Trap.h"
@@ -17,21 +16,17 @@ struct Conversion
 {
     std::size_t product;
     std::size_t row;
-    double key; // the old code as a number
 };
 
 // What became of the products the plan converts and the apply could not.
-void settleUnconverted(RunPlan& plan, const std::vector<bool>& done, bool rowsRead)
+void settleUnconverted(RunPlan& plan, const std::vector<bool>& done)
 {
     for (std::size_t p = 0; p < plan.products.size(); ++p) {
         ProductOutcome& o = plan.outcomes[p];
         if (!plan.toConvert[p] || done[p] || o.kind != Outcome::Undecided)
             continue;
         const std::optional<double> code = CodeTable::sqlNumber(plan.products[p].code);
-        if (!rowsRead)
-            o = {Outcome::Failed, QString(),
-                 QStringLiteral("non riuscito: righe di CodiciCorvel non lette")};
-        else if (code && plan.refusedLines.contains(*code))
+        if (code && plan.refusedLines.contains(*code))
             o = {Outcome::LineRefused, QString(), plan.refusedLines.value(*code)};
         else
             o = {Outcome::RowUsed, QString(),
@@ -40,42 +35,48 @@ void settleUnconverted(RunPlan& plan, const std::vector<bool>& done, bool rowsRe
     }
 }
 
+// Whether the row the plan gave a product is there: a row the staging was to add is not when
+// the engine refused its line.
+bool rowThere(const RunPlan& plan, std::size_t row)
+{
+    if (row < plan.rowsBefore || plan.refusedAtApply.isEmpty())
+        return true;
+    const std::optional<double> key = CodeTable::sqlNumber(plan.rows[row].oldCode);
+    return !key || !plan.refusedAtApply.contains(*key);
+}
+
 // How the rewrite decides and writes a product's conversion; written counts it in modified.
 BatchWriter<std::size_t, Conversion>::Steps
-conversionSteps(RunContext& run, db::HostCatalog& catalog, const std::vector<db::StagingRow>& rows,
-                FreeRowMatcher& matcher, std::vector<bool>& done, int& modified)
+conversionSteps(RunContext& run, db::HostCatalog& catalog, std::vector<bool>& done, int& modified)
 {
     RunPlan& plan = run.plan;
-    const std::vector<db::Product>& products = plan.products;
-    return {.decide = [&](std::size_t p) -> std::optional<Conversion> {
-                if (!plan.toConvert[p])
+    return {.decide = [&plan](std::size_t p) -> std::optional<Conversion> {
+                if (!plan.toConvert[p] || !rowThere(plan, plan.rowOf[p]))
                     return std::nullopt;
-                const std::optional<double> code = CodeTable::sqlNumber(products[p].code);
-                const std::optional<std::size_t> row = code ? matcher.take(*code) : std::nullopt;
-                if (!row)
-                    return std::nullopt;
-                return Conversion{p, *row, *code};
+                return Conversion{p, plan.rowOf[p]};
             },
-            .undo = [&](const Conversion& c) { matcher.giveBack(c.key); },
             .write =
-                [&](const std::vector<Conversion>& conversions) {
+                [&plan, &catalog](const std::vector<Conversion>& conversions) {
                     std::vector<db::HostCatalog::Conversion> batch;
                     batch.reserve(conversions.size());
                     for (const Conversion& c : conversions)
-                        batch.push_back({&products[c.product], &rows[c.row]});
+                        batch.push_back({&plan.products[c.product], &plan.rows[c.row]});
                     return catalog.applyConversions(batch);
                 },
             .written =
-                [&](const Conversion& c) {
+                [&plan, &done, &modified](const Conversion& c) {
                     ++modified;
                     done[c.product] = true;
-                    plan.outcomes[c.product] = {Outcome::Converted, rows[c.row].newCode, QString()};
+                    plan.outcomes[c.product] = {Outcome::Converted, plan.rows[c.row].newCode,
+                                                QString()};
                 },
             .beforeCommit =
-                [&](const std::vector<Conversion>& conversions) {
+                [&run](const std::vector<Conversion>& conversions) {
+                    const RunPlan& plan = run.plan;
                     for (const Conversion& c : conversions) {
-                        run.restore->script().productCode(products[c.product]);
-                        run.restore->script().stagingMark(rows[c.row], products[c.product].id);
+                        run.restore->script().productCode(plan.products[c.product]);
+                        run.restore->script().stagingMark(plan.rows[c.row],
+                                                          plan.products[c.product].id);
                     }
                     return run.restore->write();
                 }};
@@ -86,22 +87,14 @@ conversionSteps(RunContext& run, db::HostCatalog& catalog, const std::vector<db:
 void applyRewrite(RunContext& run)
 {
     RunPlan& plan = run.plan;
-    const std::vector<db::Product>& products = plan.products;
     db::HostCatalog catalog(run.connection);
-    std::vector<db::StagingRow> rows;
-    const bool rowsRead = !run.trap.caught(catalog.stagingRows(rows));
-    FreeRowMatcher matcher(rows);
-    std::vector<bool> done(products.size(), false);
-    plan.counts.converted = 0;
-    if (!rowsRead) {
-        settleUnconverted(plan, done, rowsRead);
-        return;
-    }
+    const std::size_t products = plan.products.size();
+    std::vector<bool> done(products, false);
 
     int modified = 0;
     int processed = 0;
     int position = 0;
-    run.view.setProgressMaximum(static_cast<int>(products.size()));
+    run.view.setProgressMaximum(static_cast<int>(products));
     run.view.setProgressValue(0);
 
     BatchWriter<std::size_t, Conversion> writer(
@@ -111,7 +104,7 @@ void applyRewrite(RunContext& run)
                                         QStringLiteral("non riuscito: ") + e.description};
             run.trap.caught(e);
         },
-        conversionSteps(run, catalog, rows, matcher, done, modified));
+        conversionSteps(run, catalog, done, modified));
 
     RepaintPacer pacer(run.platform.clock);
     const auto show = [&] {
@@ -121,7 +114,7 @@ void applyRewrite(RunContext& run)
             run.view.setCaption(ViewLabel::LabelModificati, counterText(modified, " - Modificati"));
         run.view.setProgressValue(position);
     };
-    for (std::size_t p = 0; p < products.size(); ++p) {
+    for (std::size_t p = 0; p < products; ++p) {
         if (plan.outcomes[p].kind != Outcome::Earlier) {
             ++processed;
             run.trap.caught(writer.add(p));
@@ -136,7 +129,7 @@ void applyRewrite(RunContext& run)
     show();
     plan.counts.converted = modified;
     plan.appliedRows = modified;
-    for (const db::StagingRow& row : rows)
-        plan.appliedRows += row.productId.toLongLong() != 0 ? 1 : 0;
-    settleUnconverted(plan, done, rowsRead);
+    for (std::size_t r = 0; r < plan.rowsBefore; ++r)
+        plan.appliedRows += plan.rows[r].productId.toLongLong() != 0 ? 1 : 0;
+    settleUnconverted(plan, done);
 }

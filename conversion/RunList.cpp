@@ -6,8 +6,8 @@
 #include "platform/TextFiles.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 
 namespace {
 
@@ -22,6 +22,11 @@ QString field(const QString& value)
     if (value.isEmpty())
         return value;
     constexpr qsizetype kConstantLimit = 255;
+    // Most fields are short and plain: one constant, and nothing to double or quote.
+    if (value.size() <= kConstantLimit && std::none_of(value.begin(), value.end(), [](QChar c) {
+            return c == u'"' || c == u';' || c == u'\n' || c == u'\r';
+        }))
+        return QStringLiteral("=\"") + value + u'"';
     QString formula = QStringLiteral("=\"");
     qsizetype used = 0;
     for (qsizetype i = 0; i < value.size();) {
@@ -49,8 +54,11 @@ QString field(const QString& value)
 // written. Anything else is text.
 QString idField(const QString& id)
 {
-    static const QRegularExpression number(QStringLiteral("^-?(0|[1-9][0-9]{0,14})$"));
-    return number.match(id).hasMatch() ? id : field(id);
+    const QStringView digits = QStringView(id).mid(id.startsWith(u'-') ? 1 : 0);
+    const bool number =
+        !digits.isEmpty() && digits.size() <= 15 && (digits.size() == 1 || digits[0] != u'0') &&
+        std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    return number ? id : field(id);
 }
 
 } // namespace

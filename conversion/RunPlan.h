@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <vector>
 
@@ -61,8 +62,11 @@ struct RunPlan
     QHash<double, QString> refusedLines;
 
     bool stagingTableExists = false;
-    bool rowsRead = false;            // without the rows nothing is staged or converted
-    std::vector<db::StagingRow> rows; // CodiciCorvel as read
+    bool rowsRead = false; // without the rows nothing is staged or converted
+    // CodiciCorvel as read, then the rows the staging adds, in the file's order.
+    std::vector<db::StagingRow> rows;
+    std::size_t rowsBefore = 0;  // how many of them were read
+    QSet<double> refusedAtApply; // old codes of the lines the engine refused to stage
     // The products applied rows name, with the distributor each has now.
     std::vector<db::ProductDistributor> applied;
     bool appliedRead = false;
@@ -73,6 +77,7 @@ struct RunPlan
     std::vector<db::Product> products; // distributor 069's, in CodiceTestata order
     std::vector<ProductOutcome> outcomes;
     std::vector<bool> toConvert;          // the products the plan converts
+    std::vector<std::size_t> rowOf;       // the row of rows each of them takes
     QHash<QString, QString> refusedMoves; // IDProd -> why the engine refused its move
     int appliedRows = -1; // staging rows that name a product after the rewrite; -1 unknown
 

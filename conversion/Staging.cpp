@@ -28,6 +28,7 @@ void applyStaging(RunContext& run)
         [&plan, &run](Line line, const Error& e) {
             const Error why{e.number, db::rowFaultInWords(e.number)};
             ++plan.counts.linesRefused;
+            plan.refusedAtApply.insert(line->key);
             run.log.LogError(why, QStringLiteral("CMDiNVERTI"),
                              QStringLiteral("riga %1 di %2").arg(line->number).arg(plan.tableFile));
             plan.refusedLines.insert(line->key, QStringLiteral("riga %1 di %2 non caricabile in "

@@ -347,31 +347,43 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
 
 Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conversions)
 {
-    // A table j of two columns a and b, from a JSON array or else from a VALUES list.
-    struct Pairs
+    // A table j of columns a, b, c..., from a JSON array or else from a VALUES list.
+    struct Table
     {
         QString from;
         QVariantList binds;
     };
-    const auto pairs = [](const std::vector<QVariantList>& rows) -> Pairs {
-        if (const std::optional<QString> json = jsonRows(rows))
-            return {QStringLiteral("(SELECT value ->> 0 AS a, value ->> 1 AS b FROM json_each(?))"),
-                    {*json}};
+    const auto table = [](const std::vector<QVariantList>& rows, const QStringList& columns) {
+        QStringList json, values;
+        for (qsizetype i = 0; i < columns.size(); ++i) {
+            json << QStringLiteral("value ->> %1 AS %2").arg(i).arg(columns[i]);
+            values << QStringLiteral("column%1 AS %2").arg(i + 1).arg(columns[i]);
+        }
+        if (const std::optional<QString> text = jsonRows(rows))
+            return Table{QStringLiteral("(SELECT %1 FROM json_each(?))").arg(json.join(u',')),
+                         {*text}};
         QVariantList binds;
         for (const QVariantList& row : rows)
             binds << row;
-        return {QStringLiteral("(SELECT column1 AS a, column2 AS b FROM (VALUES %1))")
-                    .arg(valuesList(QStringLiteral("(?,?)"), rows.size())),
-                binds};
+        const QString row = QLatin1Char('(') +
+                            QStringList(columns.size(), QStringLiteral("?")).join(u',') +
+                            QLatin1Char(')');
+        return Table{QStringLiteral("(SELECT %1 FROM (VALUES %2))")
+                         .arg(values.join(u','), valuesList(row, rows.size())),
+                     binds};
     };
-    std::vector<QVariantList> codes, marks;
+    // A row read from the table is marked by its identity; a row this run staged has none
+    // at hand, and is the one free row with its codes.
+    std::vector<QVariantList> codes, byRowid, byCodes;
     codes.reserve(conversions.size());
-    marks.reserve(conversions.size());
     for (const Conversion& c : conversions) {
         codes.push_back({c.product->id, c.row->newCode});
-        marks.push_back({c.row->rowId, c.product->id});
+        if (c.row->rowId.isValid())
+            byRowid.push_back({c.row->rowId, c.product->id});
+        else
+            byCodes.push_back({c.row->oldCode, c.row->newCode, c.product->id});
     }
-    const Pairs code = pairs(codes);
+    const Table code = table(codes, {QStringLiteral("a"), QStringLiteral("b")});
     if (Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata = j.b FROM %1 AS j "
                                             "WHERE Prodotti.IDProd = j.a")
                                  .arg(code.from),
@@ -379,16 +391,33 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
         e.failed())
         return e;
     // SQLite counts the rows a statement changed, whatever the session.
-    const Pairs mark = pairs(marks);
     int marked = 0;
-    if (Error e = c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, "
-                                            "Modificato = 1 FROM %1 AS j WHERE "
-                                            "CodiciCorvel.rowid = j.a AND "
-                                            "CodiciCorvel.Modificato = 0")
-                                 .arg(mark.from),
-                             mark.binds, &marked);
-        e.failed())
-        return e;
+    if (!byRowid.empty()) {
+        const Table mark = table(byRowid, {QStringLiteral("a"), QStringLiteral("b")});
+        if (Error e = c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, "
+                                                "Modificato = 1 FROM %1 AS j WHERE "
+                                                "CodiciCorvel.rowid = j.a AND "
+                                                "CodiciCorvel.Modificato = 0")
+                                     .arg(mark.from),
+                                 mark.binds, &marked);
+            e.failed())
+            return e;
+    }
+    if (!byCodes.empty()) {
+        const Table mark =
+            table(byCodes, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+        int more = 0;
+        if (Error e = c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.c, "
+                                                "Modificato = 1 FROM %1 AS j WHERE "
+                                                "CodiciCorvel.CodTestataVecchio = j.a AND "
+                                                "CodiciCorvel.CodTestataNuovo = j.b AND "
+                                                "CodiciCorvel.Modificato = 0")
+                                     .arg(mark.from),
+                                 mark.binds, &more);
+            e.failed())
+            return e;
+        marked += more;
+    }
     return std::size_t(marked) == conversions.size() ? Error() : kRowTaken;
 }
 

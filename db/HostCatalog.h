@@ -83,6 +83,8 @@ public:
     };
     // Applies several conversions in a few statements (at most rowsPerStatement(engine)); each row
     // is marked for exactly one product. Fails with RowNotFound unless every row was still free.
+    // A row without its identity (one staged since the rows were read) is found by its codes,
+    // which must then be those of one free row only.
     Error applyConversions(const std::vector<Conversion>& conversions);
 
     // SQL Server takes at most 1,000 rows in a VALUES list and 2,100 values in a statement.

@@ -667,8 +667,8 @@ void ConversionRunTest::trapFileNotFoundAndObjectNotSet()
     RunFixture f(standardProducts());
     f.table(standardTable());
     f.tp.dialogs.fileAnswers.push_back(f.tp.path(kTable));
-    // The first look-up of the load fails once.
-    FaultPlan plan{Stage::Staging, {number, QStringLiteral("guasto")}, 0, {"query"}, 1};
+    // The plan's first look at CodiciCorvel fails once (after the 069 look-up).
+    FaultPlan plan{Stage::Plan, {number, QStringLiteral("guasto")}, 1, {"query"}, 1};
     f.run(plan.hook());
     QCOMPARE(f.tp.dialogs.openFileCalls.size(), 1);
     QCOMPARE(f.tp.dialogs.texts(),
@@ -795,10 +795,10 @@ void ConversionRunTest::unreadableListEndsThePass()
 {
     RunFixture f(standardProducts());
     f.table(standardTable());
-    // The rewrite's one query: the staging rows as the staging left them.
-    FaultPlan plan{Stage::Rewrite,
+    // The plan's queries: the 069 look-up, whether CodiciCorvel exists, the products.
+    FaultPlan plan{Stage::Plan,
                    {ErrorNumber::ConversionFailed, QStringLiteral("Conversione non riuscita")},
-                   0,
+                   2,
                    {"query"},
                    1};
     f.run(plan.hook());
