@@ -14,9 +14,17 @@ void applyMove(RunContext& run)
     RunPlan& plan = run.plan;
     const QString& distributor = plan.distributor211;
     db::HostCatalog catalog(run.connection);
+    // Distributor 069's products (inforiv = 1) that rows name the plan has read with their
+    // distributor; the others are read now.
     std::vector<db::ProductDistributor> before;
-    if (const Error e = catalog.appliedProductDistributors(before); e.failed())
+    if (const Error e = catalog.appliedProductDistributors(before, plan.distributor069);
+        e.failed())
         run.trap.end(e, !db::keptOutOfTheLog(e.number));
+    for (std::size_t p = 0; p < plan.products.size(); ++p) {
+        const Outcome kind = plan.outcomes[p].kind;
+        if (kind == Outcome::Earlier || kind == Outcome::Converted)
+            before.push_back({plan.products[p].id, plan.products[p].distributorId});
+    }
     // The bar counts the rows that name a product, those of products deleted since too.
     const int steps = plan.appliedRows >= 0 ? plan.appliedRows : int(before.size());
     run.view.setProgressMaximum(steps);

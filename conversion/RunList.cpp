@@ -17,16 +17,12 @@ namespace {
 // LibreOffice Calc does the same where its import evaluates formulas, and shows the ="..." as
 // text where not. Excel takes at most 255 characters in one text constant (counted here with
 // quotes doubled): longer text is joined from several with &.
+constexpr qsizetype kConstantLimit = 255;
+
 QString field(const QString& value)
 {
     if (value.isEmpty())
         return value;
-    constexpr qsizetype kConstantLimit = 255;
-    // Most fields are short and plain: one constant, and nothing to double or quote.
-    if (value.size() <= kConstantLimit && std::none_of(value.begin(), value.end(), [](QChar c) {
-            return c == u'"' || c == u';' || c == u'\n' || c == u'\r';
-        }))
-        return QStringLiteral("=\"") + value + u'"';
     QString formula = QStringLiteral("=\"");
     qsizetype used = 0;
     for (qsizetype i = 0; i < value.size();) {
@@ -48,6 +44,24 @@ QString field(const QString& value)
     if (!value.contains(u';') && !value.contains(u'\n') && !value.contains(u'\r'))
         return formula;
     return u'"' + formula.replace(u'"', QStringLiteral("\"\"")) + u'"';
+}
+
+// Appends the field to a row: most fields are short and plain, one constant with nothing to
+// double or quote.
+void appendField(QString& row, const QString& value)
+{
+    row += u';';
+    if (value.isEmpty())
+        return;
+    if (value.size() <= kConstantLimit && std::none_of(value.begin(), value.end(), [](QChar c) {
+            return c == u'"' || c == u';' || c == u'\n' || c == u'\r';
+        })) {
+        row += QLatin1String("=\"");
+        row += value;
+        row += u'"';
+        return;
+    }
+    row += field(value);
 }
 
 // IDProd stays a number, to sort as one: a whole number within Excel's 15 digits reads back as
@@ -85,10 +99,14 @@ void RunList::add(const db::Product& product, const QString& newCode, const QStr
     if (failure_.failed())
         return;
     Error e = writer_ ? Error() : create();
-    if (!e.failed())
-        e = writer_->writeLine(QStringList{idField(product.id.toString()), field(product.title),
-                                           field(product.code), field(newCode), field(outcome)}
-                                   .join(QLatin1Char(';')));
+    if (!e.failed()) {
+        QString row = idField(product.id.toString());
+        row.reserve(row.size() + product.title.size() + product.code.size() + newCode.size() +
+                    outcome.size() + 24);
+        for (const QString* value : {&product.title, &product.code, &newCode, &outcome})
+            appendField(row, *value);
+        e = writer_->writeLine(row);
+    }
     if (e.failed()) {
         failure_ = e;
         writer_.reset();

@@ -425,26 +425,32 @@ Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>
 {
     products.clear();
     const Error e = c_.forEach(
-        QStringLiteral("SELECT IDProd, CodiceTestata, Testata from Prodotti where "
+        QStringLiteral("SELECT IDProd, CodiceTestata, Testata, IDDL from Prodotti where "
                        "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
         {distributorId}, [&](const QSqlQuery& q) {
             const QVariant code = q.value(1);
-            products.push_back({q.value(0), textOf(code), code.isNull(), textOf(q.value(2))});
+            products.push_back(
+                {q.value(0), textOf(code), code.isNull(), textOf(q.value(2)), q.value(3)});
         });
     if (e.failed())
         products.clear();
     return e;
 }
 
-Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& products)
+Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& products,
+                                              const QString& leaveOut)
 {
     products.clear();
-    const Error e =
-        c_.forEach(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
-                                  "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
-                   {}, [&](const QSqlQuery& q) {
-                       products.push_back({q.value(0), q.value(1)});
-                   });
+    QString sql = QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
+                                 "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)");
+    QVariantList binds;
+    if (!leaveOut.isEmpty()) {
+        sql += QStringLiteral(" AND (IDDL IS NULL OR IDDL<>? OR inforiv IS NULL OR inforiv<>1)");
+        binds << leaveOut;
+    }
+    const Error e = c_.forEach(sql, binds, [&](const QSqlQuery& q) {
+        products.push_back({q.value(0), q.value(1)});
+    });
     if (e.failed())
         products.clear();
     return e;

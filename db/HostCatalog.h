@@ -15,6 +15,7 @@ struct Product
     QString code;          // CodiceTestata, exactly as read; Null as ""
     bool codeNull = false; // CodiceTestata is Null, which a restore must tell from ""
     QString title{};       // Testata, Null as ""
+    QVariant distributorId{}; // IDDL
 };
 
 // A product an applied staging row names, with its distributor as read.
@@ -95,8 +96,10 @@ public:
         return engine == Engine::Sqlite ? 2000 : 500;
     }
 
-    // The products applied staging rows name, with the distributor each has now.
-    Error appliedProductDistributors(std::vector<ProductDistributor>& products);
+    // The products applied staging rows name, with the distributor each has now; with
+    // leaveOut, those productsOf(leaveOut) gives are left out (the caller knows them).
+    Error appliedProductDistributors(std::vector<ProductDistributor>& products,
+                                     const QString& leaveOut = QString());
     // Moves every product an applied staging row names to the distributor, in one statement.
     Error assignDistributor(const QString& distributorId);
     // Moves one product; a product that no longer exists is passed over.

@@ -527,9 +527,9 @@ def statements():
             "CodiciCorvel.CodTestataVecchio = v.column1 AND "
             "CodiciCorvel.CodTestataNuovo = v.column2 AND "
             "CodiciCorvel.Modificato = 0" % rows(m.group(1), 3, "(%s,%s,%s)"), v)))
-    teach(r"SELECT IDProd, CodiceTestata, Testata from Prodotti where inforiv=1 and IDDL= @P1 "
-          r"ORDER BY CodiceTestata, IDProd")(sqlite(
-              "SELECT IDProd, CodiceTestata, Testata FROM Prodotti WHERE inforiv=1 "
+    teach(r"SELECT IDProd, CodiceTestata, Testata, IDDL from Prodotti where inforiv=1 and "
+          r"IDDL= @P1 ORDER BY CodiceTestata, IDProd")(sqlite(
+              "SELECT IDProd, CodiceTestata, Testata, IDDL FROM Prodotti WHERE inforiv=1 "
               "AND IDDL=mssql_int(?1) ORDER BY CodiceTestata COLLATE NOCASE, IDProd"))
     teach(r"UPDATE Prodotti SET CodiceTestata=@P1 WHERE IDProd=@P2")(sqlite(
         "UPDATE Prodotti SET CodiceTestata=?1 WHERE IDProd=mssql_int(?2)"))
@@ -547,6 +547,12 @@ def statements():
           r"CodiciCorvel WHERE IdProdMod<>0\)")(sqlite(
               "SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN (SELECT IdProdMod FROM "
               "CodiciCorvel WHERE IdProdMod<>0)"))
+    teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
+          r"CodiciCorvel WHERE IdProdMod<>0\) AND \(IDDL IS NULL OR IDDL<>@P1 OR inforiv IS NULL "
+          r"OR inforiv<>1\)")(sqlite(
+              "SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN (SELECT IdProdMod FROM "
+              "CodiciCorvel WHERE IdProdMod<>0) AND (IDDL IS NULL OR IDDL<>mssql_int(?1) OR "
+              "inforiv IS NULL OR inforiv<>1)"))
     teach(r"UPDATE Prodotti SET IDDL=@P1 WHERE IDProd IN \(SELECT IdProdMod FROM CodiciCorvel "
           r"WHERE IdProdMod<>0\)")(sqlite(
               "UPDATE Prodotti SET IDDL=mssql_int(?1) WHERE IDProd IN (SELECT IdProdMod FROM "
