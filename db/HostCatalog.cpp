@@ -103,7 +103,10 @@ Error HostCatalog::titleRefusal(Engine engine, const QString& title)
 {
     // nchar counts UTF-16 code units on SQL Server; the embedded engine's check counts
     // characters.
-    const qsizetype length = engine == Engine::Sqlite ? title.toUcs4().size() : title.size();
+    qsizetype length = title.size();
+    if (engine == Engine::Sqlite)
+        length -=
+            std::count_if(title.begin(), title.end(), [](QChar c) { return c.isLowSurrogate(); });
     if (length <= kTitleWidth)
         return {};
     return {
@@ -424,14 +427,14 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
 Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>& products)
 {
     products.clear();
-    const Error e = c_.forEach(
-        QStringLiteral("SELECT IDProd, CodiceTestata, Testata, IDDL from Prodotti where "
-                       "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
-        {distributorId}, [&](const QSqlQuery& q) {
-            const QVariant code = q.value(1);
-            products.push_back(
-                {q.value(0), textOf(code), code.isNull(), textOf(q.value(2)), q.value(3)});
-        });
+    const Error e =
+        c_.forEach(QStringLiteral("SELECT IDProd, CodiceTestata, Testata, IDDL from Prodotti where "
+                                  "inforiv=1 and IDDL= ? ORDER BY CodiceTestata, IDProd"),
+                   {distributorId}, [&](const QSqlQuery& q) {
+                       const QVariant code = q.value(1);
+                       products.push_back({q.value(0), textOf(code), code.isNull(),
+                                           textOf(q.value(2)), q.value(3)});
+                   });
     if (e.failed())
         products.clear();
     return e;

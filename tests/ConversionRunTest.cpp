@@ -40,10 +40,10 @@ QList<ProductRow> standardProducts()
 }
 
 // The run's list as Excel would read it: rows without the byte-order mark and the caption.
-QStringList listRows(const RunFixture& f)
+QStringList listRows(const RunFixture& f, const QString& prefix = QStringLiteral("Conversione"))
 {
     const QStringList names = QDir(f.tp.path(QStringLiteral("LOGS")))
-                                  .entryList({QStringLiteral("Conversione_*.csv")}, QDir::Files);
+                                  .entryList({prefix + QStringLiteral("_*.csv")}, QDir::Files);
     if (names.size() != 1)
         return {QStringLiteral("%1 lists").arg(names.size())};
     const QByteArray bytes = f.tp.readFile(QStringLiteral("LOGS/") + names[0]);
@@ -176,6 +176,7 @@ private slots:
     void shortLinesAreSkippedWithOneLogLineEach();
 
     void completedRun();
+    void previewChangesNothingAndForetellsTheRun();
     void firstProductOfAnOldCodeWins();
     void appliedProductsAreSkippedAndMoved();
     void noDistributor069();
@@ -539,6 +540,39 @@ void ConversionRunTest::completedRun()
     QVERIFY(!f.view.windowEnabled);
     QCOMPARE(f.view.unloads, 1);
     QVERIFY(f.logLines().isEmpty());
+}
+
+// Any day, changing nothing: the run then does what the preview listed.
+void ConversionRunTest::previewChangesNothingAndForetellsTheRun()
+{
+    RunFixture f(standardProducts());
+    f.table(standardTable() + "908888\t" + QByteArray(51, 'x') + "\t555\t1\t\r\n");
+    const QStringList before = dump(f.catalogue);
+    f.tp.clock.setToday(QDate(2013, 2, 1));
+    f.preview();
+    QCOMPARE(dump(f.catalogue), before);
+    QCOMPARE(f.tp.dialogs.texts(),
+             QStringList{QStringLiteral("Anteprima completata: nessun dato e' stato modificato.")});
+    const QString foretold = f.tp.dialogs.shown[0].details;
+    QVERIFY2(
+        foretold.contains(QStringLiteral("4 righe lette, 3 da caricare in CodiciCorvel, 0 gia' "
+                                         "presenti, 1 scartate")) &&
+            foretold.contains(QStringLiteral("3 trovati, 2 da convertire, 1 resteranno")) &&
+            foretold.contains(QStringLiteral("da spostare al distributore 211: 2.")),
+        qPrintable(foretold));
+    QVERIFY(QDir(f.tp.path(QStringLiteral("LOGS")))
+                .entryList({QStringLiteral("Ripristino_*")}, QDir::Files)
+                .isEmpty());
+    QVERIFY(f.view.windowEnabled && f.view.command1Enabled && f.view.unloads == 0);
+
+    f.tp.dialogs.shown.clear();
+    f.tp.clock.setToday(QDate(2012, 12, 10));
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QStringList preview = listRows(f, QStringLiteral("Anteprima"));
+    preview.replaceInStrings(QStringLiteral("sara' "), QString());
+    QCOMPARE(preview, listRows(f));
+    QVERIFY(listRows(f).filter(QStringLiteral("titolo di 51 caratteri")).size() == 1);
 }
 
 void ConversionRunTest::firstProductOfAnOldCodeWins()

@@ -26,6 +26,12 @@ void RunFixture::run(std::function<void(ConversionRun::Stage)> hook)
     r.execute();
 }
 
+void RunFixture::preview()
+{
+    ConversionRun r(tp.platform, log, config, view, TabellaCodiciFile);
+    r.preview();
+}
+
 QString RunFixture::product(int id) const
 {
     const auto rows = fixture::select(

@@ -18,6 +18,8 @@ public:
     // Writes the code table where the run looks for its local copy.
     void table(const QByteArray& bytes);
     void run(std::function<void(ConversionRun::Stage)> hook = {});
+    // "Anteprima".
+    void preview();
 
     // "IDProd|CodiceTestata|IDDL" of one product, "" when there is none.
     QString product(int id) const;
