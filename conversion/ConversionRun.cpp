@@ -180,6 +180,7 @@ ConversionRun::Stage ConversionRun::plan()
     // to stage (empty, saved in another shape, every line refused) must change nothing.
     if (!readCodeTable(run, TabellaCodiciFile_))
         return Stage::Done;
+    view_.setCaption(ViewLabel::Label6, QStringLiteral(" Lettura del database"));
     planRun(run, connectionTarget());
     if (mode_ == Mode::Preview)
         return finishPreview();
@@ -195,6 +196,7 @@ ConversionRun::Stage ConversionRun::plan()
 
 ConversionRun::Stage ConversionRun::stage()
 {
+    view_.setCaption(ViewLabel::Label6, QStringLiteral("Carico del file nella Tabella... "));
     RunContext run{platform_, log_, view_, connection_, trap_, plan_, restore_.get(), wait_};
     applyStaging(run);
     return Stage::Rewrite;
