@@ -24,7 +24,8 @@ void applyMove(RunContext& run)
     QStringList moving;
     for (const db::ProductDistributor& product : before) {
         if (product.distributorId.isNull() || product.distributorId.toString() != distributor) {
-            run.restore->script().productDistributor(product.id, product.distributorId);
+            const db::Product now{product.id, product.code.toString(), product.code.isNull()};
+            run.restore->script().productDistributor(now, product.distributorId, distributor);
             moving << product.id.toString();
         }
     }

@@ -97,7 +97,8 @@ void applyRewrite(RunContext& run)
          .beforeCommit =
              [&](const std::vector<Conversion>& conversions) {
                  for (const Conversion& c : conversions) {
-                     run.restore->script().productCode(products[c.product]);
+                     run.restore->script().productCode(products[c.product], rows[c.row].newCode,
+                                                       plan.distributor069);
                      run.restore->script().stagingMark(rows[c.row], products[c.product].id);
                  }
                  return run.restore->write();

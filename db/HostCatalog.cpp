@@ -437,10 +437,10 @@ Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& p
 {
     products.clear();
     const Error e =
-        c_.forEach(QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
-                                  "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
+        c_.forEach(QStringLiteral("SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE IDProd "
+                                  "IN (SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)"),
                    {}, [&](const QSqlQuery& q) {
-                       products.push_back({q.value(0), q.value(1)});
+                       products.push_back({q.value(0), q.value(1), q.value(2)});
                    });
     if (e.failed())
         products.clear();

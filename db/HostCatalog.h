@@ -17,11 +17,12 @@ struct Product
     QString title{};       // Testata, Null as ""
 };
 
-// A product an applied staging row names, with its distributor as read.
+// A product an applied staging row names, with its distributor and code as read.
 struct ProductDistributor
 {
     QVariant id;            // IDProd
     QVariant distributorId; // IDDL
+    QVariant code{};        // CodiceTestata
 };
 
 // A row of the staging table, as stored.
@@ -101,7 +102,7 @@ public:
 
     // IdProdMod of every applied staging row.
     Error appliedProducts(std::vector<QVariant>& productIds);
-    // The products applied staging rows name, with the distributor each has now.
+    // The products applied staging rows name, with the distributor and code each has now.
     Error appliedProductDistributors(std::vector<ProductDistributor>& products);
     // Moves every product an applied staging row names to the distributor, in one statement.
     Error assignDistributor(const QString& distributorId);

@@ -545,10 +545,10 @@ def statements():
             " AND Modificato=0 LIMIT 1)", v)))
     teach(r"SELECT \* from CodiciCorvel where IdProdMod<>0")(sqlite(
         "SELECT * FROM CodiciCorvel WHERE IdProdMod<>0"))
-    teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
-          r"CodiciCorvel WHERE IdProdMod<>0\)")(sqlite(
-              "SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN (SELECT IdProdMod FROM "
-              "CodiciCorvel WHERE IdProdMod<>0)"))
+    teach(r"SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE IDProd IN \(SELECT "
+          r"IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0\)")(sqlite(
+              "SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE IDProd IN (SELECT IdProdMod "
+              "FROM CodiciCorvel WHERE IdProdMod<>0)"))
     teach(r"UPDATE Prodotti SET IDDL=@P1 WHERE IDProd IN \(SELECT IdProdMod FROM CodiciCorvel "
           r"WHERE IdProdMod<>0\)")(sqlite(
               "UPDATE Prodotti SET IDDL=mssql_int(?1) WHERE IDProd IN (SELECT IdProdMod FROM "
