@@ -130,7 +130,10 @@ QStringList RestoreScript::header(const QDateTime& started) const
                                 "d1, NULL AS f FROM Prodotti WHERE 0;")
               << QStringLiteral("CREATE TEMP TABLE ripristino_d AS SELECT IDProd AS p, "
                                 "CodiceTestata AS c1, IDDL AS d0, IDDL AS d1 FROM Prodotti WHERE "
-                                "0;");
+                                "0;")
+              // Without it, gathering the moves into the products' table reads that table
+              // once for every row.
+              << QStringLiteral("CREATE INDEX temp.ripristino_p_p ON ripristino_p (p);");
         return lines;
     }
     lines << QStringLiteral("-- sqlcmd -b -S SERVER -U UTENTE -i FILE[,FILE...], oppure osql -E -S "
@@ -170,6 +173,7 @@ QStringList RestoreScript::header(const QDateTime& started) const
                             "FROM Prodotti WHERE 1 = 0;")
           << QStringLiteral("SELECT IDProd + 0 AS p, CodiceTestata AS c1, IDDL AS d0, IDDL AS d1 "
                             "INTO #ripristino_d FROM Prodotti WHERE 1 = 0;")
+          << QStringLiteral("CREATE INDEX ripristino_p_p ON #ripristino_p (p);")
           << QStringLiteral("GO");
     return lines;
 }

@@ -1151,9 +1151,9 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
         << int(Stage::Rewrite) << QByteArray("commit") << 1;
     QTest::newRow("lost at the reassignment") << int(Stage::Reassign) << QByteArray("execute") << 0;
     QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0;
-    // The header's eleven lines, two blocks of the staging load with their trailers; the disk
+    // The header's twelve lines, two blocks of the staging load with their trailers; the disk
     // fills up half way through the rewrite's first block.
-    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 16;
+    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 17;
     // The third block is on the disk, the second's trailer half turned into a comment.
     QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2;
     QTest::newRow("the host changed products since") << -1 << QByteArray("host") << 0;

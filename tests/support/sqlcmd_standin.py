@@ -472,6 +472,8 @@ KNOWN_TEXTS = [
      "FROM Prodotti WHERE 1 = 0",
      "CREATE TEMP TABLE ripristino_d AS SELECT IDProd AS p, CodiceTestata AS c1, IDDL AS d0, "
      "IDDL AS d1 FROM main.Prodotti WHERE 0"),
+    ("CREATE INDEX ripristino_p_p ON #ripristino_p (p)",
+     "CREATE INDEX temp.ripristino_p_p ON ripristino_p (p)"),
     ("UPDATE r SET c1 = d.c1, d1 = d.d1 FROM #ripristino_p r JOIN #ripristino_d d ON r.p = d.p",
      "UPDATE temp.ripristino_p AS r SET c1 = d.c1, d1 = d.d1 FROM temp.ripristino_d AS d "
      "WHERE r.p = d.p"),
