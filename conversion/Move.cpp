@@ -17,13 +17,17 @@ void applyMove(RunContext& run)
     // Distributor 069's products (inforiv = 1) that rows name the plan has read with their
     // distributor; the others are read now.
     std::vector<db::ProductDistributor> before;
-    if (const Error e = catalog.appliedProductDistributors(before, plan.distributor069);
-        e.failed())
+    if (const Error e = catalog.appliedProductDistributors(before, plan.distributor069); e.failed())
         run.trap.end(e, !db::keptOutOfTheLog(e.number));
     for (std::size_t p = 0; p < plan.products.size(); ++p) {
         const Outcome kind = plan.outcomes[p].kind;
-        if (kind == Outcome::Earlier || kind == Outcome::Converted)
-            before.push_back({plan.products[p].id, plan.products[p].distributorId});
+        const db::Product& product = plan.products[p];
+        // A product converted now has the new code; one converted earlier, its code as read.
+        if (kind == Outcome::Converted)
+            before.push_back({product.id, product.distributorId, plan.outcomes[p].newCode});
+        else if (kind == Outcome::Earlier)
+            before.push_back({product.id, product.distributorId,
+                              product.codeNull ? QVariant() : QVariant(product.code)});
     }
     // The bar counts the rows that name a product, those of products deleted since too.
     const int steps = plan.appliedRows >= 0 ? plan.appliedRows : int(before.size());
@@ -32,7 +36,8 @@ void applyMove(RunContext& run)
     QStringList moving;
     for (const db::ProductDistributor& product : before) {
         if (product.distributorId.isNull() || product.distributorId.toString() != distributor) {
-            run.restore->script().productDistributor(product.id, product.distributorId);
+            const db::Product now{product.id, product.code.toString(), product.code.isNull()};
+            run.restore->script().productDistributor(now, product.distributorId, distributor);
             moving << product.id.toString();
         }
     }

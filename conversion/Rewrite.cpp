@@ -74,7 +74,9 @@ conversionSteps(RunContext& run, db::HostCatalog& catalog, std::vector<bool>& do
                 [&run](const std::vector<Conversion>& conversions) {
                     const RunPlan& plan = run.plan;
                     for (const Conversion& c : conversions) {
-                        run.restore->script().productCode(plan.products[c.product]);
+                        const db::Product& product = plan.products[c.product];
+                        run.restore->script().productCode(product, plan.rows[c.row].newCode,
+                                                          product.distributorId);
                         run.restore->script().stagingMark(plan.rows[c.row],
                                                           plan.products[c.product].id);
                     }

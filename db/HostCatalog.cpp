@@ -444,15 +444,15 @@ Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& p
                                               const QString& leaveOut)
 {
     products.clear();
-    QString sql = QStringLiteral("SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN "
-                                 "(SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)");
+    QString sql = QStringLiteral("SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE IDProd "
+                                 "IN (SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)");
     QVariantList binds;
     if (!leaveOut.isEmpty()) {
         sql += QStringLiteral(" AND (IDDL IS NULL OR IDDL<>? OR inforiv IS NULL OR inforiv<>1)");
         binds << leaveOut;
     }
     const Error e = c_.forEach(sql, binds, [&](const QSqlQuery& q) {
-        products.push_back({q.value(0), q.value(1)});
+        products.push_back({q.value(0), q.value(1), q.value(2)});
     });
     if (e.failed())
         products.clear();

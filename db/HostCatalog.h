@@ -11,18 +11,19 @@ namespace db {
 // A product of the host as the conversion reads it.
 struct Product
 {
-    QVariant id;           // IDProd
-    QString code;          // CodiceTestata, exactly as read; Null as ""
-    bool codeNull = false; // CodiceTestata is Null, which a restore must tell from ""
-    QString title{};       // Testata, Null as ""
+    QVariant id;              // IDProd
+    QString code;             // CodiceTestata, exactly as read; Null as ""
+    bool codeNull = false;    // CodiceTestata is Null, which a restore must tell from ""
+    QString title{};          // Testata, Null as ""
     QVariant distributorId{}; // IDDL
 };
 
-// A product an applied staging row names, with its distributor as read.
+// A product an applied staging row names, with its distributor and code as read.
 struct ProductDistributor
 {
     QVariant id;            // IDProd
     QVariant distributorId; // IDDL
+    QVariant code{};        // CodiceTestata
 };
 
 // A row of the staging table, as stored.
@@ -96,8 +97,8 @@ public:
         return engine == Engine::Sqlite ? 2000 : 500;
     }
 
-    // The products applied staging rows name, with the distributor each has now; with
-    // leaveOut, those productsOf(leaveOut) gives are left out (the caller knows them).
+    // The products applied staging rows name, with the distributor and code each has now;
+    // with leaveOut, those productsOf(leaveOut) gives are left out (the caller knows them).
     Error appliedProductDistributors(std::vector<ProductDistributor>& products,
                                      const QString& leaveOut = QString());
     // Moves every product an applied staging row names to the distributor, in one statement.

@@ -24,20 +24,31 @@ namespace db {
 //
 // On SQL Server the transaction spans GO batches, and the file may share its session with
 // anything run before it, other restore files included (sqlcmd -i A,B, one Management Studio
-// window). The first byte of CONTEXT_INFO tells where the session stands: 01 the catalogue
-// was checked and no transaction of the file is open, 03 a block is running, 02 it ran to
-// its end, in a transaction still open, 04 a file failed: nothing may run in this session any
+// window). CONTEXT_INFO's first four bytes tell where the session stands: 'CCT' and a state,
+// so that a value someone else set is never taken for one of ours: 01 the catalogue was
+// checked and no transaction of the file is open, 03 a block is running, 02 it ran to its
+// end, in a transaction still open, 04 a file failed: nothing may run in this session any
 // more. A leading GO ends a batch a cut file before left open; the header, in batches of its
-// own, turns NOEXEC off and rolls back whatever transaction the session holds, then refuses
-// to run after a failed file (an older file must never land on a newer one that did not) and
-// otherwise clears CONTEXT_INFO; the catalogue check sets 01. A block's guard runs it only in
-// the right catalogue after 01 (opening a transaction) or 02; the block's last statement, in
-// the batch of its changes, sets 02. SET XACT_ABORT ON rolls back on a run-time error, but a
-// batch that does not compile is skipped with the transaction left open: either way 02 is
-// never set, and the next guard or trailer rolls back, says so once, sets 04 and NOEXEC ON,
-// which the last trailer turns off again so that a Management Studio window stays usable.
-// Each check stands on its own, so a trailer that still commits in the middle (after a
-// crash) cannot let a later block run.
+// own, turns NOEXEC off and rolls back whatever transaction the session holds (saying so when
+// it was not one of ours), then refuses to run after a file that failed or did not finish
+// (02, 03: cut short, or cancelled in Management Studio), as an older file must never land
+// on a newer one that was rolled back; otherwise it clears CONTEXT_INFO, and the catalogue
+// check sets 01. A block's guard runs it only in the right catalogue after 01 (opening a
+// transaction) or 02; the block's last statement, in the batch of its changes, sets 02. SET
+// XACT_ABORT ON rolls back on a run-time error, but a batch that does not compile is skipped
+// with the transaction left open: either way 02 is never set, and the next guard or trailer
+// rolls back, says so once, sets 04 and NOEXEC ON, which the last trailer turns off again so
+// that a Management Studio window stays usable. Each check stands on its own, so a trailer
+// that still commits in the middle (after a crash) cannot let a later block run.
+//
+// A product is put back only where its CodiceTestata and IDDL are both still what the run
+// left: the host may have recoded or moved it since. What the run left is known only once
+// every block has been read (a product is recoded in one block and moved in a later one),
+// so the blocks gather the products in a temporary table and the trailer decides and puts
+// back. A product found as it was before the run, or recoded but not moved, is the run's own
+// too: what it finds was written by a transaction that never committed. Products left stay in the
+// table, so that after a crash that left two trailers committing the second still sees the whole
+// product.
 //
 // On the embedded engine every block opens its transaction and the spent trailer takes that
 // line with it. A statement that fails does not end the transaction: the file is run with
@@ -49,11 +60,15 @@ const QString kSqlServerFailed =
     QStringLiteral("RAISERROR(N'Ripristino interrotto da un errore: le modifiche non "
                    "confermate sono state annullate e il resto del file non e'' stato "
                    "eseguito.', 16, 1);");
+// The session's states, after 'CCT'; see the top of this file.
+const QString kChecked = QStringLiteral("0x43435401");
+const QString kBlockDone = QStringLiteral("0x43435402");
+const QString kBlockBegun = QStringLiteral("0x43435403");
+const QString kFailed = QStringLiteral("0x43435404");
 const QString kSqlServerCommit =
-    QStringLiteral("IF @s = 0x02 AND @@TRANCOUNT = 1 BEGIN COMMIT TRANSACTION; SET CONTEXT_INFO "
-                   "0x01; END ELSE IF @s IS NULL OR @s <> 0x04 BEGIN IF @@TRANCOUNT > 0 ROLLBACK "
-                   "TRANSACTION; ") +
-    kSqlServerFailed + QStringLiteral(" SET CONTEXT_INFO 0x04; END");
+    QStringLiteral("COMMIT TRANSACTION; SET CONTEXT_INFO %1; END ELSE IF @s IS NULL OR @s <> %2 "
+                   "BEGIN IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION; %3 SET CONTEXT_INFO %2; END")
+        .arg(kChecked, kFailed, kSqlServerFailed);
 const QString kNoExecOff = QStringLiteral("SET NOEXEC OFF;");
 const QString kSqliteCommit = QStringLiteral("COMMIT;");
 const QString kSqliteBegin = QStringLiteral("BEGIN TRANSACTION;");
@@ -70,18 +85,20 @@ RestoreScript::RestoreScript(Engine engine, QString catalogue)
 {
     const bool sqlite = engine_ == Engine::Sqlite;
     inserts_.columns = QStringList{QStringLiteral("o"), QStringLiteral("n")};
-    codes_.columns = QStringList{QStringLiteral("id"), QStringLiteral("c")};
+    products_.columns = QStringList{QStringLiteral("p"), QStringLiteral("c0"), QStringLiteral("c1"),
+                                    QStringLiteral("d0"), QStringLiteral("d1")};
     marks_.columns =
         sqlite ? QStringList{QStringLiteral("r"), QStringLiteral("a"), QStringLiteral("p"),
                              QStringLiteral("m")}
                : QStringList{QStringLiteral("o"), QStringLiteral("n"), QStringLiteral("a"),
                              QStringLiteral("p"), QStringLiteral("m")};
-    distributors_.columns = QStringList{QStringLiteral("id"), QStringLiteral("d")};
+    moves_.columns = QStringList{QStringLiteral("p"), QStringLiteral("c1"), QStringLiteral("d0"),
+                                 QStringLiteral("d1")};
 }
 
 QString RestoreScript::readState()
 {
-    return QStringLiteral("DECLARE @s varbinary(1); SELECT @s = SUBSTRING(context_info, 1, 1) "
+    return QStringLiteral("DECLARE @s varbinary(4); SELECT @s = SUBSTRING(context_info, 1, 4) "
                           "FROM master.dbo.sysprocesses WHERE spid = @@SPID AND ecid = 0;");
 }
 
@@ -96,22 +113,41 @@ QStringList RestoreScript::header(const QDateTime& started) const
             started.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
         QStringLiteral("-- Rimette CodiceTestata e IDDL dei prodotti e IdProdMod e Modificato di "
                        "CodiciCorvel come erano,"),
-        QStringLiteral("-- e toglie da CodiciCorvel le righe inserite dalla conversione."),
+        QStringLiteral("-- e toglie da CodiciCorvel le righe inserite dalla conversione. Un "
+                       "prodotto cambiato dopo la"),
+        QStringLiteral("-- conversione (codice o distributore) resta com'e': il file finisce "
+                       "elencandolo con il motivo."),
         QStringLiteral("-- Piu' file dello stesso catalogo: eseguirli dal piu' recente al meno "
                        "recente."),
     };
     if (engine_ == Engine::Sqlite) {
-        lines << QStringLiteral("-- sqlite3 -bail CATALOGO.sqlite < FILE");
+        // The copies keep the catalogue's column types, so values compare as in Prodotti.
+        lines << QStringLiteral("-- sqlite3 -bail CATALOGO.sqlite < FILE")
+              << QStringLiteral("DROP TABLE IF EXISTS temp.ripristino_p;")
+              << QStringLiteral("DROP TABLE IF EXISTS temp.ripristino_d;")
+              << QStringLiteral("CREATE TEMP TABLE ripristino_p AS SELECT IDProd AS p, "
+                                "CodiceTestata AS c0, CodiceTestata AS c1, IDDL AS d0, IDDL AS "
+                                "d1, NULL AS f FROM Prodotti WHERE 0;")
+              << QStringLiteral("CREATE TEMP TABLE ripristino_d AS SELECT IDProd AS p, "
+                                "CodiceTestata AS c1, IDDL AS d0, IDDL AS d1 FROM Prodotti WHERE "
+                                "0;")
+              // Without it, gathering the moves into the products' table reads that table
+              // once for every row.
+              << QStringLiteral("CREATE INDEX temp.ripristino_p_p ON ripristino_p (p);");
         return lines;
     }
-    lines << QStringLiteral("-- sqlcmd -b -S SERVER -U UTENTE -i FILE[,FILE...], oppure Management "
-                            "Studio (Esegui)")
+    lines << QStringLiteral("-- sqlcmd -b -S SERVER -U UTENTE -i FILE[,FILE...], oppure osql -E -S "
+                            "SERVER -b -i FILE, oppure Management Studio (Esegui)")
           << QStringLiteral("GO") << kNoExecOff << QStringLiteral("GO") << readState()
-          << QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION;")
-          << QStringLiteral("IF @s = 0x04 BEGIN RAISERROR(N'Un ripristino eseguito prima in questa "
-                            "sessione si e'' interrotto: questo file non e'' stato eseguito. "
+          << QStringLiteral("IF @s = %1 OR @s = %2 OR @s = %3 BEGIN IF @@TRANCOUNT > 0 ROLLBACK "
+                            "TRANSACTION; RAISERROR(N'Un ripristino eseguito prima in questa "
+                            "sessione non e'' terminato: questo file non e'' stato eseguito. "
                             "Aprire una nuova sessione ed eseguire di nuovo i file dal piu'' "
-                            "recente.', 16, 1); SET NOEXEC ON; END ELSE SET CONTEXT_INFO 0x00;")
+                            "recente.', 16, 1); SET CONTEXT_INFO %3; SET NOEXEC ON; END ELSE "
+                            "BEGIN IF @@TRANCOUNT > 0 BEGIN ROLLBACK TRANSACTION; RAISERROR(N'Una "
+                            "transazione lasciata aperta in questa sessione e'' stata annullata "
+                            "prima del ripristino.', 10, 1); END SET CONTEXT_INFO 0x00; END")
+                 .arg(kBlockDone, kBlockBegun, kFailed)
           << QStringLiteral("SET NOCOUNT ON;") << QStringLiteral("SET XACT_ABORT ON;")
           << QStringLiteral("GO");
     // Brackets keep the name one identifier; a name USE cannot take in plain ASCII is left
@@ -120,27 +156,122 @@ QStringList RestoreScript::header(const QDateTime& started) const
         lines << QStringLiteral("USE [%1];")
                      .arg(QString(catalogue_).replace(QLatin1Char(']'), QStringLiteral("]]")))
               << QStringLiteral("GO");
-    lines << QStringLiteral("IF DB_NAME() = %1 BEGIN SET CONTEXT_INFO 0x01; END ELSE BEGIN "
+    lines << QStringLiteral("IF DB_NAME() = %1 BEGIN SET CONTEXT_INFO %2; END ELSE BEGIN "
                             "RAISERROR(N'Catalogo diverso da quello convertito: il ripristino non "
-                            "e'' stato eseguito.', 16, 1); SET CONTEXT_INFO 0x04; SET NOEXEC "
+                            "e'' stato eseguito.', 16, 1); SET CONTEXT_INFO %3; SET NOEXEC "
                             "ON; END")
-                 .arg(text(catalogue_))
+                 .arg(text(catalogue_), kChecked, kFailed)
+          << QStringLiteral("GO")
+          << QStringLiteral("IF OBJECT_ID(N'tempdb..#ripristino_p') IS NOT NULL DROP TABLE "
+                            "#ripristino_p;")
+          << QStringLiteral("IF OBJECT_ID(N'tempdb..#ripristino_d') IS NOT NULL DROP TABLE "
+                            "#ripristino_d;")
+          << QStringLiteral("GO")
+          // Copies of the columns keep their types and collation; + 0 leaves out an IDENTITY.
+          << QStringLiteral("SELECT IDProd + 0 AS p, CodiceTestata AS c0, CodiceTestata AS c1, "
+                            "IDDL AS d0, IDDL AS d1, CAST(NULL AS int) AS f INTO #ripristino_p "
+                            "FROM Prodotti WHERE 1 = 0;")
+          << QStringLiteral("SELECT IDProd + 0 AS p, CodiceTestata AS c1, IDDL AS d0, IDDL AS d1 "
+                            "INTO #ripristino_d FROM Prodotti WHERE 1 = 0;")
+          << QStringLiteral("CREATE INDEX ripristino_p_p ON #ripristino_p (p);")
           << QStringLiteral("GO");
     return lines;
 }
 
-QStringList RestoreScript::trailer() const
+QStringList RestoreScript::putBack() const
 {
     if (engine_ == Engine::Sqlite)
-        return {kSqliteCommit};
-    return {readState() + QLatin1Char(' ') + kSqlServerCommit, kNoExecOff, QStringLiteral("GO")};
+        return {
+            QStringLiteral("UPDATE temp.ripristino_p AS r SET c1 = d.c1, d1 = d.d1 FROM "
+                           "temp.ripristino_d AS d WHERE r.p = d.p;"),
+            QStringLiteral("INSERT INTO temp.ripristino_p (p, c0, c1, d0, d1) SELECT p, c1, c1, "
+                           "d0, d1 FROM temp.ripristino_d AS d WHERE NOT EXISTS (SELECT * FROM "
+                           "temp.ripristino_p AS r WHERE r.p = d.p);"),
+            QStringLiteral("DELETE FROM temp.ripristino_d;"),
+            QStringLiteral(
+                "UPDATE temp.ripristino_p AS r SET f = (SELECT CASE WHEN "
+                "p.CodiceTestata IS r.c1 AND (p.IDDL IS r.d1 OR p.IDDL IS r.d0) THEN 1 WHEN "
+                "p.CodiceTestata IS r.c0 AND p.IDDL IS r.d0 THEN 0 ELSE 2 END FROM "
+                "main.Prodotti AS p WHERE p.IDProd = r.p);"),
+            QStringLiteral("UPDATE Prodotti SET CodiceTestata = r.c0, IDDL = r.d0 FROM "
+                           "temp.ripristino_p AS r WHERE Prodotti.IDProd = r.p AND r.f = 1;"),
+            QStringLiteral("SELECT 'Lasciato: IDProd ' || r.p || ', CodiceTestata ' || "
+                           "coalesce(p.CodiceTestata, 'NULL') || ', IDDL ' || coalesce(p.IDDL, "
+                           "'NULL') || ': ' || CASE WHEN p.IDProd IS NULL THEN 'non piu'' nel "
+                           "catalogo' WHEN p.CodiceTestata IS r.c1 THEN 'distributore cambiato "
+                           "dopo la conversione' WHEN p.IDDL IS r.d1 OR p.IDDL IS r.d0 THEN "
+                           "'codice cambiato dopo "
+                           "la conversione' ELSE 'codice e distributore cambiati dopo la "
+                           "conversione' END FROM temp.ripristino_p AS r LEFT JOIN main.Prodotti "
+                           "AS p ON p.IDProd = r.p WHERE r.f IS NULL OR r.f = 2 ORDER BY r.p;"),
+            QStringLiteral("SELECT 'Ripristino: ' || count(CASE WHEN f = 0 OR f = 1 THEN 1 END) || "
+                           "' prodotti rimessi come erano, ' || count(CASE WHEN f IS NULL OR f = "
+                           "2 THEN 1 END) || ' lasciati perche'' cambiati dopo la conversione.' "
+                           "FROM temp.ripristino_p;"),
+            QStringLiteral("DELETE FROM temp.ripristino_p WHERE f = 0 OR f = 1;"),
+        };
+    // A comparison that holds for two Nulls too.
+    const auto same = [](const QString& a, const QString& b) {
+        return QStringLiteral("(%1 = %2 OR %1 IS NULL AND %2 IS NULL)").arg(a, b);
+    };
+    // What the run left, or what it left before a move that did not commit.
+    const QString distributorAsLeft =
+        QStringLiteral("(%1 OR %2)")
+            .arg(same(QStringLiteral("p.IDDL"), QStringLiteral("r.d1")),
+                 same(QStringLiteral("p.IDDL"), QStringLiteral("r.d0")));
+    const QString asLeft = same(QStringLiteral("p.CodiceTestata"), QStringLiteral("r.c1")) +
+                           QStringLiteral(" AND ") + distributorAsLeft;
+    const QString asBefore = same(QStringLiteral("p.CodiceTestata"), QStringLiteral("r.c0")) +
+                             QStringLiteral(" AND ") +
+                             same(QStringLiteral("p.IDDL"), QStringLiteral("r.d0"));
+    return {
+        QStringLiteral("UPDATE r SET c1 = d.c1, d1 = d.d1 FROM #ripristino_p r JOIN "
+                       "#ripristino_d d ON r.p = d.p;"),
+        QStringLiteral("INSERT INTO #ripristino_p (p, c0, c1, d0, d1) SELECT p, c1, c1, d0, d1 "
+                       "FROM #ripristino_d d WHERE NOT EXISTS (SELECT * FROM #ripristino_p r "
+                       "WHERE r.p = d.p);"),
+        QStringLiteral("DELETE FROM #ripristino_d;"),
+        QStringLiteral("UPDATE r SET f = CASE WHEN p.IDProd IS NULL THEN NULL WHEN %1 THEN 1 WHEN "
+                       "%2 THEN 0 ELSE 2 END FROM #ripristino_p r LEFT JOIN Prodotti p ON "
+                       "p.IDProd = r.p;")
+            .arg(asLeft, asBefore),
+        QStringLiteral("UPDATE p SET CodiceTestata = r.c0, IDDL = r.d0 FROM Prodotti p JOIN "
+                       "#ripristino_p r ON p.IDProd = r.p WHERE r.f = 1;"),
+        QStringLiteral("SELECT r.p AS IDProd, p.CodiceTestata AS CodiceTestata_ora, p.IDDL AS "
+                       "IDDL_ora, CASE WHEN p.IDProd IS NULL THEN N'non piu'' nel catalogo' WHEN "
+                       "%1 THEN N'distributore cambiato dopo la conversione' WHEN %2 THEN "
+                       "N'codice cambiato dopo la conversione' ELSE N'codice e distributore "
+                       "cambiati dopo la conversione' END AS Lasciato_perche FROM #ripristino_p "
+                       "r LEFT JOIN Prodotti p ON p.IDProd = r.p WHERE r.f IS NULL OR r.f = 2 "
+                       "ORDER BY r.p;")
+            .arg(same(QStringLiteral("p.CodiceTestata"), QStringLiteral("r.c1")),
+                 distributorAsLeft),
+        QStringLiteral("SELECT N'Ripristino: ' + CAST(COALESCE(SUM(CASE WHEN f = 0 OR f = 1 THEN "
+                       "1 ELSE 0 END), 0) AS nvarchar(10)) + N' prodotti rimessi come erano, ' + "
+                       "CAST(COALESCE(SUM(CASE WHEN f IS NULL OR f = 2 THEN 1 ELSE 0 END), 0) AS "
+                       "nvarchar(10)) + N' lasciati perche'' cambiati dopo la conversione.' AS "
+                       "Esito FROM #ripristino_p;"),
+        QStringLiteral("DELETE FROM #ripristino_p WHERE f = 0 OR f = 1;"),
+    };
+}
+
+QStringList RestoreScript::trailer() const
+{
+    QStringList lines = committingLines();
+    if (engine_ == Engine::Sqlite)
+        lines.removeLast();
+    else
+        lines << QStringLiteral("GO");
+    return lines;
 }
 
 QStringList RestoreScript::committingLines() const
 {
     if (engine_ == Engine::Sqlite)
-        return {kSqliteCommit, kSqliteBegin};
-    return {readState() + QLatin1Char(' ') + kSqlServerCommit, kNoExecOff};
+        return putBack() << kSqliteCommit << kSqliteBegin;
+    return QStringList{readState(),
+                       QStringLiteral("IF @s = %1 AND @@TRANCOUNT = 1 BEGIN").arg(kBlockDone)}
+           << putBack() << kSqlServerCommit << kNoExecOff;
 }
 
 QString RestoreScript::spentTrailer() const
@@ -155,24 +286,34 @@ QString RestoreScript::spentTrailer() const
 
 QString RestoreScript::liveTrailer() const
 {
-    // On the embedded engine the second line opens the next block, which goes with it.
-    const QStringList lines = committingLines();
-    return engine_ == Engine::Sqlite ? lines.first() : lines.join(QStringLiteral("\r\n"));
+    // On the embedded engine the last line opens the next block, which goes with it.
+    QStringList lines = committingLines();
+    if (engine_ == Engine::Sqlite)
+        lines.removeLast();
+    return lines.join(QStringLiteral("\r\n"));
 }
 
-void RestoreScript::productCode(const Product& product)
+QString RestoreScript::code(const Product& product) const
 {
     // A Null among texts must stay a text on SQL Server, where a bare NULL would make the
     // column a number.
-    addRow(codes_, {literal(product.id), !product.codeNull ? text(product.code)
-                                         : engine_ == Engine::Sqlite
-                                             ? QStringLiteral("NULL")
-                                             : QStringLiteral("CAST(NULL AS nvarchar(1))")});
+    return !product.codeNull           ? text(product.code)
+           : engine_ == Engine::Sqlite ? QStringLiteral("NULL")
+                                       : QStringLiteral("CAST(NULL AS nvarchar(1))");
 }
 
-void RestoreScript::productDistributor(const QVariant& productId, const QVariant& distributorId)
+void RestoreScript::productCode(const Product& product, const QString& newCode,
+                                const QVariant& distributorId)
 {
-    addRow(distributors_, {literal(productId), literal(distributorId)});
+    const QString d = literal(distributorId);
+    addRow(products_, {literal(product.id), code(product), text(newCode), d, d});
+}
+
+void RestoreScript::productDistributor(const Product& product, const QVariant& distributorId,
+                                       const QVariant& newDistributorId)
+{
+    addRow(moves_,
+           {literal(product.id), code(product), literal(distributorId), literal(newDistributorId)});
 }
 
 void RestoreScript::stagingMark(const StagingRow& row, const QVariant& productId)
@@ -205,11 +346,6 @@ QStringList RestoreScript::takeBlock()
                                        "CodTestataNuovo) IN (SELECT o, n FROM v);")
                       : QStringLiteral("DELETE c FROM CodiciCorvel c JOIN %1 ON "
                                        "c.CodTestataVecchio = v.o AND c.CodTestataNuovo = v.n;"));
-    addStatements(block, codes_,
-                  sqlite ? QStringLiteral("UPDATE Prodotti SET CodiceTestata = v.c FROM v WHERE "
-                                          "Prodotti.IDProd = v.id;")
-                         : QStringLiteral("UPDATE p SET CodiceTestata = v.c FROM Prodotti p JOIN "
-                                          "%1 ON p.IDProd = v.id;"));
     // Still marked to the product, or the mark never committed.
     addStatements(block, marks_,
                   sqlite ? QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = v.p, Modificato = "
@@ -220,12 +356,18 @@ QStringList RestoreScript::takeBlock()
                                           "CodiciCorvel c JOIN %1 ON c.CodTestataVecchio = v.o "
                                           "AND c.CodTestataNuovo = v.n AND c.IdProdMod = v.a AND "
                                           "c.Modificato = 1;"));
-    addStatements(block, distributors_,
-                  sqlite ? QStringLiteral("UPDATE Prodotti SET IDDL = v.d FROM v WHERE "
-                                          "Prodotti.IDProd = v.id;")
-                         : QStringLiteral("UPDATE p SET IDDL = v.d FROM Prodotti p JOIN %1 ON "
-                                          "p.IDProd = v.id;"));
-    for (Values* values : {&inserts_, &codes_, &marks_, &distributors_}) {
+    // The products are only gathered here: the trailer puts them back.
+    addStatements(block, products_,
+                  sqlite ? QStringLiteral("INSERT INTO temp.ripristino_p (p, c0, c1, d0, d1) "
+                                          "SELECT * FROM v;")
+                         : QStringLiteral("INSERT INTO #ripristino_p (p, c0, c1, d0, d1) SELECT "
+                                          "p, c0, c1, d0, d1 FROM %1;"));
+    addStatements(block, moves_,
+                  sqlite ? QStringLiteral("INSERT INTO temp.ripristino_d (p, c1, d0, d1) SELECT * "
+                                          "FROM v;")
+                         : QStringLiteral("INSERT INTO #ripristino_d (p, c1, d0, d1) SELECT p, c1, "
+                                          "d0, d1 FROM %1;"));
+    for (Values* values : {&inserts_, &products_, &marks_, &moves_}) {
         values->chunks.clear();
         values->rows = 0;
     }
@@ -237,14 +379,15 @@ QStringList RestoreScript::takeBlock()
     }
     // Only in the catalogue, after the header or a whole block; see the top of this file.
     block.prepend(QStringLiteral("GO"));
-    block.prepend(QStringLiteral("IF DB_NAME() = %1 AND (@s = 0x01 AND @@TRANCOUNT = 0 OR @s = "
-                                 "0x02 AND @@TRANCOUNT = 1) BEGIN IF @@TRANCOUNT = 0 BEGIN "
-                                 "TRANSACTION; SET CONTEXT_INFO 0x03; END ELSE BEGIN IF "
-                                 "@@TRANCOUNT > 0 ROLLBACK TRANSACTION; IF @s IS NULL OR @s <> "
-                                 "0x04 %2 SET CONTEXT_INFO 0x04; SET NOEXEC ON; END")
-                      .arg(text(catalogue_), kSqlServerFailed));
+    block.prepend(
+        QStringLiteral("IF DB_NAME() = %1 AND (@s = %3 AND @@TRANCOUNT = 0 OR @s = "
+                       "%4 AND @@TRANCOUNT = 1) BEGIN IF @@TRANCOUNT = 0 BEGIN "
+                       "TRANSACTION; SET CONTEXT_INFO %5; END ELSE BEGIN IF "
+                       "@@TRANCOUNT > 0 ROLLBACK TRANSACTION; IF @s IS NULL OR @s <> "
+                       "%6 %2 SET CONTEXT_INFO %6; SET NOEXEC ON; END")
+            .arg(text(catalogue_), kSqlServerFailed, kChecked, kBlockDone, kBlockBegun, kFailed));
     block.prepend(readState());
-    block.append(QStringLiteral("SET CONTEXT_INFO 0x02;"));
+    block.append(QStringLiteral("SET CONTEXT_INFO %1;").arg(kBlockDone));
     block.append(QStringLiteral("GO"));
     return block;
 }

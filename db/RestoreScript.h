@@ -40,10 +40,15 @@ public:
     // the block after it is taken off the file again.
     QString liveTrailer() const;
 
-    // Each call adds the undoing of one change to the block being gathered.
-    // The product's CodiceTestata goes back to the value read, Null included.
-    void productCode(const Product& product);
-    void productDistributor(const QVariant& productId, const QVariant& distributorId);
+    // Each call adds the undoing of one change to the block being gathered. A product goes
+    // back only where its CodiceTestata and IDDL are both still what the run left; the file's
+    // end lists the products it left, and why.
+    // The rewrite gave the product newCode; distributorId is its IDDL, which it kept.
+    void productCode(const Product& product, const QString& newCode, const QVariant& distributorId);
+    // The move took the product, whose code was then product.code, from distributorId to
+    // newDistributorId.
+    void productDistributor(const Product& product, const QVariant& distributorId,
+                            const QVariant& newDistributorId);
     // The staging row, as read, was marked applied to productId.
     void stagingMark(const StagingRow& row, const QVariant& productId);
     // The run inserted this staging row.
@@ -74,15 +79,19 @@ private:
     // after "WITH v AS (...)" on the embedded engine; on SQL Server, the text before the
     // derived table and the text after it, split at "%1".
     void addStatements(QStringList& block, const Values& values, const QString& statement) const;
-    // The session's state, from CONTEXT_INFO's first byte, into @s; SQL Server 2000 has no
+    // The session's state, from CONTEXT_INFO's first bytes, into @s; SQL Server 2000 has no
     // CONTEXT_INFO() but every version has the sysprocesses view.
     static QString readState();
     // The lines spentTrailer() turns into comments.
     QStringList committingLines() const;
+    // The statements that decide, from the products' rows the blocks gathered, which products
+    // go back, put them back, and list what was left.
+    QStringList putBack() const;
+    QString code(const Product& product) const;
 
     Engine engine_;
     QString catalogue_;
-    Values inserts_, codes_, marks_, distributors_;
+    Values inserts_, products_, marks_, moves_;
 };
 
 } // namespace db

@@ -121,8 +121,10 @@ QStringList dump(const QString& file)
     return lines;
 }
 
-// Runs a restore file as sqlite3 -bail does: statement by statement, stopping at a failure.
-QString applyRestore(const QString& catalogue, const QString& restoreFile)
+// Runs a restore file as sqlite3 -bail does: statement by statement, stopping at a failure;
+// the rows it selects go to printed.
+QString applyRestore(const QString& catalogue, const QString& restoreFile,
+                     QStringList* printed = nullptr)
 {
     QFile in(restoreFile);
     QString failure = in.open(QIODevice::ReadOnly) ? QString() : restoreFile;
@@ -137,6 +139,8 @@ QString applyRestore(const QString& catalogue, const QString& restoreFile)
                 sql += QString::fromLatin1(line).trimmed() + QLatin1Char(' ');
             if (sql.trimmed().endsWith(QLatin1Char(';')) && failure.isEmpty() && !q.exec(sql))
                 failure = sql + ": " + q.lastError().text();
+            while (printed && sql.trimmed().endsWith(QLatin1Char(';')) && q.isSelect() && q.next())
+                *printed << q.value(0).toString();
             if (sql.trimmed().endsWith(QLatin1Char(';')))
                 sql.clear();
         }
@@ -1181,11 +1185,12 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
         << int(Stage::Rewrite) << QByteArray("commit") << 1;
     QTest::newRow("lost at the reassignment") << int(Stage::Reassign) << QByteArray("execute") << 0;
     QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0;
-    // The header's six lines, two blocks of the staging load with their trailers; the disk
+    // The header's twelve lines, two blocks of the staging load with their trailers; the disk
     // fills up half way through the rewrite's first block.
-    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 11;
+    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 17;
     // The third block is on the disk, the second's trailer half turned into a comment.
     QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2;
+    QTest::newRow("the host changed products since") << -1 << QByteArray("host") << 0;
 }
 
 void ConversionRunTest::restoreFilesPutTheCatalogueBack()
@@ -1252,12 +1257,36 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
     QCOMPARE(f.product(3), QStringLiteral("3|9'55|34"));
 
+    // The host recodes a converted product, moves another to a third distributor and adds
+    // one to 211: those stay as it left them, and the file lists the first two.
+    const auto exec = [&](const char* sql) {
+        return fixture::exec(f.catalogue, QString::fromLatin1(sql));
+    };
+    if (operation == "host")
+        QVERIFY(exec("UPDATE Prodotti SET CodiceTestata='777' WHERE IDProd=100") &&
+                exec("UPDATE Prodotti SET IDDL=99 WHERE IDProd=101") &&
+                exec("INSERT INTO Prodotti VALUES (5000,'1','nuovo',34,1)"));
     // Newest first, as support runs them.
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
+    QStringList printed;
     for (const QString& name :
          logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
                         QDir::Files, QDir::Name | QDir::Reversed))
-        QCOMPARE(applyRestore(f.catalogue, logs.filePath(name)), QString());
+        QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
+    if (operation == "host") {
+        QCOMPARE(printed.mid(printed.size() - 3),
+                 (QStringList{QStringLiteral("Lasciato: IDProd 100, CodiceTestata 777, IDDL 34: "
+                                             "codice cambiato dopo la conversione"),
+                              QStringLiteral("Lasciato: IDProd 101, CodiceTestata 000950001, IDDL "
+                                             "99: distributore cambiato dopo la conversione"),
+                              QStringLiteral("Ripristino: 2103 prodotti rimessi come erano, 2 "
+                                             "lasciati perche' cambiati dopo la conversione.")}));
+        QCOMPARE(f.product(100) + f.product(101) + f.product(5000),
+                 QStringLiteral("100|777|34101|000950001|995000|1|34"));
+        QVERIFY(exec("UPDATE Prodotti SET CodiceTestata=IDProd+19900, IDDL=12 WHERE IDProd<102 "
+                     "AND IDProd>99") &&
+                exec("DELETE FROM Prodotti WHERE IDProd=5000"));
+    }
     QCOMPARE(dump(f.catalogue), before);
 }
 
@@ -1267,13 +1296,13 @@ void ConversionRunTest::restoreStatementsHoldAtMost500Rows()
     for (const db::Engine engine : {db::Engine::SqlServer, db::Engine::Sqlite}) {
         db::RestoreScript script(engine, QStringLiteral("MIRKEL"));
         for (int id = 0; id < 1001; ++id)
-            script.productDistributor(id, 12);
+            script.productDistributor({id, QStringLiteral("1")}, 12, 34);
         QList<int> rows;
         for (const QString& statement : script.takeBlock()) {
-            if (statement.contains(QStringLiteral("UPDATE")))
-                rows << int(statement.count(engine == db::Engine::Sqlite
-                                                ? QStringLiteral("\r\n(")
-                                                : QStringLiteral("SELECT ")));
+            if (statement.contains(QStringLiteral("INSERT")))
+                rows << int(engine == db::Engine::Sqlite
+                                ? statement.count(QStringLiteral("\r\n("))
+                                : statement.count(QStringLiteral("SELECT ")) - 1);
         }
         QCOMPARE(rows, (QList<int>{500, 500, 1}));
     }

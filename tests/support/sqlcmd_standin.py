@@ -21,7 +21,10 @@ What it reproduces, after Microsoft's documentation of sqlcmd and of the stateme
   the batch that set it still runs (the harsher reading);
 - CONTEXT_INFO: 128 bytes, zeros in a new session, read back from master.dbo.sysprocesses;
 - names and texts compare without regard to case or trailing blanks (Latin1_General_CI_AS);
-- a statement over 500 UNION ALL terms fails with 8621, as the optimizer may run out of stack.
+- a statement over 500 UNION ALL terms fails with 8621, as the optimizer may run out of stack;
+- local temporary tables (#name) live as long as the session, their rows in its transaction;
+  the fixed statements that create them and put the products back (KNOWN) are taught word for
+  word, each with its meaning in SQLite; a SELECT's rows are printed as sqlcmd prints them.
 
 Usage: sqlcmd_standin.py FOLDER [-d DATABASE] [-b] -i FILE[,FILE...]
 Messages are printed as sqlcmd prints them. The status is 0, or with -b 1 once a batch
@@ -161,7 +164,15 @@ class Parser:
 
     def statement(self):
         line = self.peek()[2]
+        for shape, sqlite_text in KNOWN:
+            here = [(k, v.upper() if k == "word" else v)
+                    for k, v, _ in self.toks[self.pos:self.pos + len(shape)]]
+            if here == shape:
+                self.pos += len(shape)
+                return ("known", line, sqlite_text)
         w = self.word()
+        if w == "INSERT":
+            return self.insert(line)
         if w == "BEGIN" and self.word(1) in ("TRAN", "TRANSACTION"):
             self.pos += 2
             return ("begin", line)
@@ -293,6 +304,35 @@ class Parser:
                 raise CompileError(207, 16, "Invalid column name '%s'." % side[2], line)
         return (verb.lower(), line, table, alias, assignments, derived, derived_alias, on)
 
+    # INSERT INTO #table (columns) SELECT columns FROM (rows) alias, as the files gather rows.
+    def insert(self, line):
+        self.take("INSERT", "INTO")
+        table = self.name()
+        if not table.startswith("#"):
+            self.fail()
+        self.take("(")
+        columns = [self.name()]
+        while self.accept(","):
+            columns.append(self.name())
+        self.take(")", "SELECT")
+        picked = [self.name()]
+        while self.accept(","):
+            picked.append(self.name())
+        self.take("FROM", "(")
+        derived = self.derived()
+        self.take(")")
+        self.accept("AS")
+        self.name()
+        names = [n.lower() for n in derived[0]]
+        for column in picked:
+            if column.lower() not in names:
+                raise CompileError(207, 16, "Invalid column name '%s'." % column, line)
+        if len(picked) != len(columns):
+            raise CompileError(120, 15, "The select list for the INSERT statement contains "
+                                        "fewer items than the insert list.", line)
+        return ("insert", line, table[1:], columns, [names.index(c.lower()) for c in picked],
+                derived)
+
     def derived(self):
         names, rows = [], []
         while True:
@@ -405,8 +445,82 @@ COMPARISONS = {"=": lambda a, b: a == b, "<>": lambda a, b: a != b, "!=": lambda
                ">=": lambda a, b: a >= b}
 
 KEYWORDS = {"AND", "AS", "BEGIN", "COMMIT", "DECLARE", "DELETE", "ELSE", "END", "FROM", "IF",
-            "INNER", "IS", "JOIN", "NOT", "NULL", "ON", "OR", "RAISERROR", "ROLLBACK", "SELECT",
-            "SET", "TRAN", "TRANSACTION", "UNION", "UPDATE", "USE", "WHERE"}
+            "INNER", "INSERT", "INTO", "IS", "JOIN", "NOT", "NULL", "ON", "OR", "RAISERROR",
+            "ROLLBACK", "SELECT", "SET", "TRAN", "TRANSACTION", "UNION", "UPDATE", "USE", "WHERE"}
+
+
+# The fixed statements of the files that handle the temporary tables, word for word, with what
+# each does in SQLite. SQL Server compares texts without regard to case; here they compare
+# exactly (codes are digits).
+def _same(a, b):
+    return "(%s = %s OR %s IS NULL AND %s IS NULL)" % (a, b, a, b)
+
+
+_DISTRIBUTOR_AS_LEFT = "(%s OR %s)" % (_same("p.IDDL", "r.d1"), _same("p.IDDL", "r.d0"))
+_AS_LEFT = _same("p.CodiceTestata", "r.c1") + " AND " + _DISTRIBUTOR_AS_LEFT
+_AS_BEFORE = _same("p.CodiceTestata", "r.c0") + " AND " + _same("p.IDDL", "r.d0")
+KNOWN_TEXTS = [
+    ("IF OBJECT_ID(N'tempdb..#ripristino_p') IS NOT NULL DROP TABLE #ripristino_p",
+     "DROP TABLE IF EXISTS temp.ripristino_p"),
+    ("IF OBJECT_ID(N'tempdb..#ripristino_d') IS NOT NULL DROP TABLE #ripristino_d",
+     "DROP TABLE IF EXISTS temp.ripristino_d"),
+    ("SELECT IDProd + 0 AS p, CodiceTestata AS c0, CodiceTestata AS c1, IDDL AS d0, IDDL AS d1, "
+     "CAST(NULL AS int) AS f INTO #ripristino_p FROM Prodotti WHERE 1 = 0",
+     "CREATE TEMP TABLE ripristino_p AS SELECT IDProd AS p, CodiceTestata AS c0, CodiceTestata "
+     "AS c1, IDDL AS d0, IDDL AS d1, CAST(NULL AS int) AS f FROM main.Prodotti WHERE 0"),
+    ("SELECT IDProd + 0 AS p, CodiceTestata AS c1, IDDL AS d0, IDDL AS d1 INTO #ripristino_d "
+     "FROM Prodotti WHERE 1 = 0",
+     "CREATE TEMP TABLE ripristino_d AS SELECT IDProd AS p, CodiceTestata AS c1, IDDL AS d0, "
+     "IDDL AS d1 FROM main.Prodotti WHERE 0"),
+    ("CREATE INDEX ripristino_p_p ON #ripristino_p (p)",
+     "CREATE INDEX temp.ripristino_p_p ON ripristino_p (p)"),
+    ("UPDATE r SET c1 = d.c1, d1 = d.d1 FROM #ripristino_p r JOIN #ripristino_d d ON r.p = d.p",
+     "UPDATE temp.ripristino_p AS r SET c1 = d.c1, d1 = d.d1 FROM temp.ripristino_d AS d "
+     "WHERE r.p = d.p"),
+    ("INSERT INTO #ripristino_p (p, c0, c1, d0, d1) SELECT p, c1, c1, d0, d1 FROM #ripristino_d "
+     "d WHERE NOT EXISTS (SELECT * FROM #ripristino_p r WHERE r.p = d.p)",
+     "INSERT INTO temp.ripristino_p (p, c0, c1, d0, d1) SELECT p, c1, c1, d0, d1 FROM "
+     "temp.ripristino_d AS d WHERE NOT EXISTS (SELECT * FROM temp.ripristino_p AS r "
+     "WHERE r.p = d.p)"),
+    ("DELETE FROM #ripristino_d", "DELETE FROM temp.ripristino_d"),
+    ("UPDATE r SET f = CASE WHEN p.IDProd IS NULL THEN NULL WHEN %s THEN 1 WHEN %s THEN 0 ELSE 2 "
+     "END FROM #ripristino_p r LEFT JOIN Prodotti p ON p.IDProd = r.p" % (_AS_LEFT, _AS_BEFORE),
+     "UPDATE temp.ripristino_p AS r SET f = (SELECT CASE WHEN %s THEN 1 WHEN %s THEN 0 ELSE 2 "
+     "END FROM main.Prodotti AS p WHERE p.IDProd = r.p)" % (_AS_LEFT, _AS_BEFORE)),
+    ("UPDATE p SET CodiceTestata = r.c0, IDDL = r.d0 FROM Prodotti p JOIN #ripristino_p r ON "
+     "p.IDProd = r.p WHERE r.f = 1",
+     "UPDATE main.Prodotti AS p SET CodiceTestata = r.c0, IDDL = r.d0 FROM temp.ripristino_p "
+     "AS r WHERE p.IDProd = r.p AND r.f = 1"),
+    ("SELECT r.p AS IDProd, p.CodiceTestata AS CodiceTestata_ora, p.IDDL AS IDDL_ora, CASE WHEN "
+     "p.IDProd IS NULL THEN N'non piu'' nel catalogo' WHEN %s THEN N'distributore cambiato dopo "
+     "la conversione' WHEN %s THEN N'codice cambiato dopo la conversione' ELSE N'codice e "
+     "distributore cambiati dopo la conversione' END AS Lasciato_perche FROM #ripristino_p r "
+     "LEFT JOIN Prodotti p ON p.IDProd = r.p WHERE r.f IS NULL OR r.f = 2 ORDER BY r.p"
+     % (_same("p.CodiceTestata", "r.c1"), _DISTRIBUTOR_AS_LEFT),
+     "SELECT r.p AS IDProd, p.CodiceTestata AS CodiceTestata_ora, p.IDDL AS IDDL_ora, CASE WHEN "
+     "p.IDProd IS NULL THEN 'non piu'' nel catalogo' WHEN %s THEN 'distributore cambiato dopo "
+     "la conversione' WHEN %s THEN 'codice cambiato dopo la conversione' ELSE 'codice e "
+     "distributore cambiati dopo la conversione' END AS Lasciato_perche FROM temp.ripristino_p "
+     "AS r LEFT JOIN main.Prodotti AS p ON p.IDProd = r.p WHERE r.f IS NULL OR r.f = 2 ORDER BY "
+     "r.p" % (_same("p.CodiceTestata", "r.c1"), _DISTRIBUTOR_AS_LEFT)),
+    ("SELECT N'Ripristino: ' + CAST(COALESCE(SUM(CASE WHEN f = 0 OR f = 1 THEN 1 ELSE 0 END), 0) "
+     "AS nvarchar(10)) + N' prodotti rimessi come erano, ' + CAST(COALESCE(SUM(CASE WHEN f IS "
+     "NULL OR f = 2 THEN 1 ELSE 0 END), 0) AS nvarchar(10)) + N' lasciati perche'' cambiati dopo "
+     "la conversione.' AS Esito FROM #ripristino_p",
+     "SELECT 'Ripristino: ' || COALESCE(SUM(CASE WHEN f = 0 OR f = 1 THEN 1 ELSE 0 END), 0) || "
+     "' prodotti rimessi come erano, ' || COALESCE(SUM(CASE WHEN f IS NULL OR f = 2 THEN 1 ELSE "
+     "0 END), 0) || ' lasciati perche'' cambiati dopo la conversione.' AS Esito FROM "
+     "temp.ripristino_p"),
+    ("DELETE FROM #ripristino_p WHERE f = 0 OR f = 1",
+     "DELETE FROM temp.ripristino_p WHERE f = 0 OR f = 1"),
+]
+
+
+def _shape(text):
+    return [(k, v.upper() if k == "word" else v) for k, v, _ in tokens(text)]
+
+
+KNOWN = [(_shape(t), sqlite_text) for t, sqlite_text in KNOWN_TEXTS]
 
 
 # ---- the session --------------------------------------------------------------------------
@@ -510,8 +624,62 @@ class Session:
                 raise RunError(911, 16, "Database '%s' does not exist. Make sure that the name "
                                         "is entered correctly." % s[2], True)
             self.database = found
+        elif kind == "known":
+            self.sqlite(s[2], [])
+        elif kind == "insert":
+            self.insert(s, variables)
         else:
             self.change(s, variables)
+
+    def catalogue(self):
+        """The session's connection to the current catalogue; temporary tables live in it."""
+        if self.database not in self.catalogues and self.database not in SYSTEM_DATABASES:
+            path = os.path.join(self.folder, self.database + ".sqlite")
+            self.catalogues[self.database] = Catalogue(path)
+        return self.catalogues.get(self.database)
+
+    def sqlite(self, text, params):
+        """Runs text in the current catalogue, in the session's transaction; prints rows."""
+        catalogue = self.catalogue()
+        if catalogue is None:
+            raise RunError(208, 16, "Invalid object name 'Prodotti'.", True)
+        if self.trancount and self.database not in self.in_transaction:
+            catalogue.db.execute("BEGIN")
+            self.in_transaction.add(self.database)
+        try:
+            cursor = catalogue.db.execute(text, params)
+        except sqlite3.Error as e:
+            if "no such table" in str(e):
+                raise RunError(208, 16, "Invalid object name '%s'." % str(e).split(": ")[-1],
+                               True)
+            if "standin:8152" in str(e):
+                raise RunError(8152, 16, "String or binary data would be truncated.")
+            if "locked" in str(e) or "busy" in str(e):
+                raise RunError(1222, 16, "Lock request time out period exceeded.")
+            raise RunError(50000, 16, "SQLite refused: %s" % e)
+        if cursor.description:
+            names = [d[0] for d in cursor.description]
+            self.out.write(" ".join(names) + "\n" + " ".join("-" * len(n) for n in names) + "\n")
+            for row in cursor.fetchall():
+                self.out.write(" ".join("NULL" if v is None else str(v) for v in row) + "\n")
+            self.out.write("\n")
+        elif not self.nocount:
+            self.out.write("(%d rows affected)\n" % cursor.rowcount)
+        return cursor
+
+    def insert(self, s, variables):
+        _, _, table, columns, picked, (names, rows) = s
+        if len(rows) > MAX_TERMS:
+            raise RunError(8621, 17, "The query processor ran out of stack space during query "
+                                     "optimization. Please simplify the query.")
+        params, selects = [], []
+        for row in rows:
+            params += [self.value(item, variables) for item in row]
+            selects.append("SELECT " + ", ".join("? AS c%d" % i for i in range(len(row))))
+        self.sqlite('INSERT INTO temp."%s" (%s) SELECT %s FROM (%s)'
+                    % (table, ", ".join('"%s"' % c for c in columns),
+                       ", ".join("c%d" % i for i in picked),
+                       " UNION ALL ".join(selects)), params)
 
     def finish(self, verb):
         for name in self.in_transaction:

@@ -543,16 +543,14 @@ def statements():
             "UPDATE CodiciCorvel SET IdProdMod=mssql_int(?1), Modificato=1 WHERE rowid = "
             "(SELECT rowid FROM CodiciCorvel WHERE CodTestataVecchio=?2 AND CodTestataNuovo=?3"
             " AND Modificato=0 LIMIT 1)", v)))
-    teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
-          r"CodiciCorvel WHERE IdProdMod<>0\)")(sqlite(
-              "SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN (SELECT IdProdMod FROM "
-              "CodiciCorvel WHERE IdProdMod<>0)"))
-    teach(r"SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN \(SELECT IdProdMod FROM "
-          r"CodiciCorvel WHERE IdProdMod<>0\) AND \(IDDL IS NULL OR IDDL<>@P1 OR inforiv IS NULL "
-          r"OR inforiv<>1\)")(sqlite(
-              "SELECT IDProd, IDDL FROM Prodotti WHERE IDProd IN (SELECT IdProdMod FROM "
-              "CodiciCorvel WHERE IdProdMod<>0) AND (IDDL IS NULL OR IDDL<>mssql_int(?1) OR "
-              "inforiv IS NULL OR inforiv<>1)"))
+    teach(r"SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE IDProd IN \(SELECT "
+          r"IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0\)( AND \(IDDL IS NULL OR IDDL<>@P1 OR "
+          r"inforiv IS NULL OR inforiv<>1\))?")(
+        lambda s, m, v: s.sqlite(
+            "SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE IDProd IN (SELECT IdProdMod "
+            "FROM CodiciCorvel WHERE IdProdMod<>0)" + (
+                " AND (IDDL IS NULL OR IDDL<>mssql_int(?1) OR inforiv IS NULL OR inforiv<>1)"
+                if m.group(1) else ""), v))
     teach(r"UPDATE Prodotti SET IDDL=@P1 WHERE IDProd IN \(SELECT IdProdMod FROM CodiciCorvel "
           r"WHERE IdProdMod<>0\)")(sqlite(
               "UPDATE Prodotti SET IDDL=mssql_int(?1) WHERE IDProd IN (SELECT IdProdMod FROM "
