@@ -395,32 +395,29 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
         return e;
     // SQLite counts the rows a statement changed, whatever the session.
     int marked = 0;
-    if (!byRowid.empty()) {
-        const Table mark = table(byRowid, {QStringLiteral("a"), QStringLiteral("b")});
-        if (Error e = c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, "
-                                                "Modificato = 1 FROM %1 AS j WHERE "
-                                                "CodiciCorvel.rowid = j.a AND "
-                                                "CodiciCorvel.Modificato = 0")
-                                     .arg(mark.from),
-                                 mark.binds, &marked);
-            e.failed())
-            return e;
-    }
-    if (!byCodes.empty()) {
-        const Table mark =
-            table(byCodes, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
-        int more = 0;
-        if (Error e = c_.execute(QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.c, "
-                                                "Modificato = 1 FROM %1 AS j WHERE "
-                                                "CodiciCorvel.CodTestataVecchio = j.a AND "
-                                                "CodiciCorvel.CodTestataNuovo = j.b AND "
-                                                "CodiciCorvel.Modificato = 0")
-                                     .arg(mark.from),
-                                 mark.binds, &more);
-            e.failed())
-            return e;
-        marked += more;
-    }
+    const auto mark = [&](const std::vector<QVariantList>& rows, const QStringList& columns,
+                          const QString& sql) {
+        if (rows.empty())
+            return Error();
+        const Table values = table(rows, columns);
+        int n = 0;
+        const Error e = c_.execute(sql.arg(values.from), values.binds, &n);
+        marked += n;
+        return e;
+    };
+    if (Error e = mark(byRowid, {QStringLiteral("a"), QStringLiteral("b")},
+                       QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, Modificato = 1 "
+                                      "FROM %1 AS j WHERE CodiciCorvel.rowid = j.a AND "
+                                      "CodiciCorvel.Modificato = 0"));
+        e.failed())
+        return e;
+    if (Error e = mark(byCodes, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")},
+                       QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.c, Modificato = 1 "
+                                      "FROM %1 AS j WHERE CodiciCorvel.CodTestataVecchio = j.a "
+                                      "AND CodiciCorvel.CodTestataNuovo = j.b AND "
+                                      "CodiciCorvel.Modificato = 0"));
+        e.failed())
+        return e;
     return std::size_t(marked) == conversions.size() ? Error() : kRowTaken;
 }
 
