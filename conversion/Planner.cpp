@@ -153,7 +153,7 @@ void planRun(RunContext& run, const db::ConnectionTarget& target)
         plan.products.clear();
 
     plan.distributor211 = distributor(run, target, QStringLiteral("211"));
-    plan.appliedRead = !plan.stagingTableExists ||
-                       !run.trap.caught(catalog.appliedProductDistributors(plan.applied));
+    if (plan.stagingTableExists)
+        run.trap.caught(catalog.appliedProductDistributors(plan.applied));
     plan.counts.moved = plannedMoves(plan);
 }

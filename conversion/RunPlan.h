@@ -69,7 +69,6 @@ struct RunPlan
     QSet<double> refusedAtApply; // old codes of the lines the engine refused to stage
     // The products applied rows name, with the distributor each has now.
     std::vector<db::ProductDistributor> applied;
-    bool appliedRead = false;
 
     QString distributor069; // "" when there is none
     QString distributor211;
