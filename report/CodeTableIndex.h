@@ -54,7 +54,6 @@ public:
 
     CodeSearch search(const ProductCode& code) const;
 
-    int dataLines() const { return dataLines_; }
 
 private:
     CodeSearch notFound() const;
