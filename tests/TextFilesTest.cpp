@@ -78,6 +78,20 @@ void TextFilesTest::readsLines_data()
                                                    accents.join(QStringLiteral("\r\n")))
                                << accents;
     QTest::newRow("only a BOM") << QByteArray("\xEF\xBB\xBF") << QStringList{};
+    // Read a piece at a time: a character split between pieces comes out whole.
+    const QString wide = QString(40000, QChar(0x20AC)) + QStringLiteral("\r\nz");
+    QTest::newRow("UTF-16 LE across buffers")
+        << "\xFF\xFE" + QStringEncoder(QStringConverter::Utf16LE)(wide)
+        << QStringList{QString(40000, QChar(0x20AC)), "z"};
+    // Ctrl-Z ends a file saved by an old DOS editor; anywhere else it is a character.
+    QTest::newRow("Ctrl-Z at the end") << QByteArray("a\r\nb\r\n\x1A") << QStringList{"a", "b"};
+    QTest::newRow("Ctrl-Z ends the last line") << QByteArray("a\r\nb\x1A") << QStringList{"a", "b"};
+    QTest::newRow("Ctrl-Z inside")
+        << QByteArray("a\x1A\r\n\x1A\x1A") << QStringList{"a\x1A", "\x1A"};
+    QTest::newRow("UTF-16 Ctrl-Z at the end") << QByteArray("\xFF\xFE"
+                                                            "a\0\r\0\n\0\x1A\0",
+                                                            10)
+                                              << QStringList{"a"};
     // Code-page text that happens to hold one valid UTF-8 pair elsewhere is still code page.
     QTest::newRow("code page, not UTF-8")
         << QByteArray("\xC3\xA8\r\ncaff\xE8")
@@ -193,8 +207,8 @@ void TextFilesTest::openFailuresAreNumbered_data()
     QTest::newRow("missing file") << "nothing.txt" << false << ErrorNumber::FileNotFound;
     QTest::newRow("missing folder, read") << "nowhere/x.txt" << false << ErrorNumber::PathNotFound;
     QTest::newRow("missing folder, write") << "nowhere/x.txt" << true << ErrorNumber::PathNotFound;
-    QTest::newRow("folder as file, read") << "sub" << false << ErrorNumber::PermissionDenied;
-    QTest::newRow("folder as file, write") << "sub" << true << ErrorNumber::PermissionDenied;
+    QTest::newRow("folder as file, read") << "sub" << false << ErrorNumber::PathFileAccess;
+    QTest::newRow("folder as file, write") << "sub" << true << ErrorNumber::PathFileAccess;
     // Created when missing: a new file refused is denied, not missing.
     QTest::newRow("new file refused") << QString(300, 'x') << true << ErrorNumber::PermissionDenied;
 }
