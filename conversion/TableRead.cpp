@@ -77,9 +77,9 @@ bool readCodeTable(RunContext& run, const QString& path)
             ++processed;
             const CodeTable::Line& columns = read.columns;
             using Shape = CodeTable::Line::Shape;
-            // A line refused for its new code still names its old one: the list tells its
-            // product why it kept its code.
-            if (columns.shape == Shape::BadCode && columns.badColumn == 1)
+            // A line refused that still names its old code (its new code is no number, a
+            // title holds a NUL): the list tells that code's product why it kept its own.
+            if (!columns.staged() && columns.oldCodeRead)
                 plan.refusedLines.insert(
                     CodeTable::readNumber(CodeTable::normalisedCode(columns.oldCode)),
                     QStringLiteral("riga %1 della tabella scartata: %2")

@@ -1,6 +1,6 @@
 #include "app/core/OptionsFile.h"
-#include "db/CodeTable.h"
 #include "conversion/ConversionRun.h"
+#include "db/CodeTable.h"
 #include "db/HostConfigFile.h"
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
@@ -227,14 +227,16 @@ void BadInputTest::codeTable_data()
             << corpus(QStringLiteral("codetable/%1.txt").arg(QLatin1String(name)))
             << twoLinesConverted() << 2 << 0 << false;
 
-    // A NUL is a character like any other: it stays in a title, and a code column it cuts is
-    // no code. A line of NULs has no TAB. Each of the two is refused with one logged error,
-    // and counted.
-    QStringList nul = kProductsBefore;
-    nul[0] = QStringLiteral("P 1|000900678|34");
-    nul << QStringLiteral("S 1|000900678|000000678|GIOR") + QChar(0) + QStringLiteral("NALE|1");
-    QTest::newRow("NUL bytes") << corpus(QStringLiteral("codetable/nul-bytes.txt")) << nul << 3 << 2
-                               << false;
+    // A NUL in a title or a code refuses its line (an engine would cut the title there); a
+    // line of NULs has no TAB. Each is refused with one logged error, and counted.
+    QTest::newRow("NUL bytes") << corpus(QStringLiteral("codetable/nul-bytes.txt"))
+                               << kProductsBefore << 3 << 3 << true;
+    // The end mark of old DOS editors is no line.
+    const QByteArray twoLines("900678\tgiornale uno\t0678\t1\t\r\n901001\trivista due\t1001\t1\t");
+    QTest::newRow("Ctrl-Z on a line of its own")
+        << twoLines + "\r\n\x1A" << twoLinesConverted() << 2 << 0 << false;
+    QTest::newRow("Ctrl-Z right after the last line")
+        << twoLines + "\x1A" << twoLinesConverted() << 2 << 0 << false;
 
     // UTF-8 without a byte-order mark is read as UTF-8.
     QStringList utf8 = kProductsBefore;
