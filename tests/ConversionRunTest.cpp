@@ -1,4 +1,5 @@
 #include "conversion/ConversionRun.h"
+#include "conversion/RunFile.h"
 #include "conversion/TableAcquisition.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
@@ -195,6 +196,9 @@ private slots:
     void lockedCatalogueEndsTheRun_data();
     void lockedCatalogueEndsTheRun();
     void logsFolderRefusingWritesSaysSo();
+    void catalogueNamesInLogs();
+    void unwritableListLeavesNoEmptyFile_data();
+    void unwritableListLeavesNoEmptyFile();
     void secondRunAtOnceGivesTheWindowBack();
     void lockLeftOnAnotherPcIsNamed();
     void deadRunsLockWithThisProcessIdIsTakenOver();
@@ -939,6 +943,56 @@ void ConversionRunTest::logsFolderRefusingWritesSaysSo()
              qPrintable(texts[0]));
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
     QVERIFY(f.view.windowEnabled && !f.view.labelVisible(ViewLabel::Label6));
+}
+
+void ConversionRunTest::catalogueNamesInLogs()
+{
+    // Each catalogue gets files of its own, whatever its name holds, in any folder.
+    TestPlatform tp;
+    const QDateTime started(QDate(2012, 12, 10), QTime(10, 0));
+    const QString longName(240, u'M');
+    QStringList names;
+    for (const QString& catalogue : {QStringLiteral("MIRKEL2012"), QStringLiteral("MIRKEL_2012"),
+                                     QStringLiteral("MIRKEL]2012"), QStringLiteral("MIRKEL;2012"),
+                                     longName, longName + u'X'}) {
+        QString path;
+        std::unique_ptr<TextWriter> writer;
+        const Error e = createRunFile(tp.platform, QStringLiteral("Ripristino"), catalogue, started,
+                                      QStringLiteral("sql"), Encoding::CodePage, path, writer);
+        QVERIFY2(!e.failed(), qPrintable(e.description));
+        names << QFileInfo(path).fileName();
+        // Shared by none: no name needed the _2 of a second run in the same second.
+        QVERIFY2(names.last().endsWith(QStringLiteral("_2012_12_10_100000.sql")) &&
+                     names.last().size() <= 100,
+                 qPrintable(names.last()));
+    }
+    QCOMPARE(names[0], QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000.sql"));
+    QCOMPARE(names[1], QStringLiteral("Ripristino_MIRKEL_2012_2012_12_10_100000.sql"));
+    QVERIFY(names[2].startsWith(QStringLiteral("Ripristino_MIRKEL_2012-")));
+}
+
+void ConversionRunTest::unwritableListLeavesNoEmptyFile_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("caption") << "writeLine";
+    QTest::newRow("disk full at the first flush") << "sync";
+}
+
+void ConversionRunTest::unwritableListLeavesNoEmptyFile()
+{
+    QFETCH(QString, operation);
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    FaultyTextFiles files(f.tp.files);
+    files.failOn(operation, {ErrorNumber::DiskFull, QStringLiteral("Disco pieno")}, 1);
+    const Platform platform{f.tp.folder(), f.tp.clock,      f.tp.dialogs,
+                            files,         f.tp.downloader, f.tp.shell};
+    ConversionRun(platform, f.log, f.config, f.view, f.TabellaCodiciFile).preview();
+    QVERIFY(QDir(f.tp.path(QStringLiteral("LOGS")))
+                .entryList({QStringLiteral("Anteprima_*")}, QDir::Files)
+                .isEmpty());
+    QVERIFY(f.tp.dialogs.shown.last().details.contains(
+        QStringLiteral("Elenco dei prodotti non scritto: Disco pieno")));
 }
 
 void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()
