@@ -159,14 +159,14 @@ ConversionRun::Stage ConversionRun::start()
     report_.emplace(log_, list_.get(),
                     preview ? RunReport::Tense::Planned : RunReport::Tense::Done);
     try {
+        // A configuration refused at start names no server to trust: its trouble is what the
+        // operator must fix, not whatever a connection to half of it would answer.
+        if (!hostConfigTrouble_.isEmpty())
+            trap_.end({ErrorNumber::InvalidArgument, hostConfigTrouble_}, false);
         // Going on without a connection would fail every later step and still end with
         // "Procedura Completata".
         if (const Error e = connection_.open(connectionTarget()); e.failed())
-            trap_.end(
-                hostConfigTrouble_.isEmpty()
-                    ? e
-                    : Error{e.number, hostConfigTrouble_ + QStringLiteral("\n\n") + e.description},
-                !db::keptOutOfTheLog(e.number));
+            trap_.end(e, !db::keptOutOfTheLog(e.number));
         if (preview)
             return Stage::Acquire;
         // The two cash desks of one kiosk share the catalogue: one conversion at a time.

@@ -232,14 +232,12 @@ bool EportaProdottiAlternativi::Form_Load()
 
     QString why;
     if (!ReadHostConfig(path, mod_.hostConfig, &why)) {
-        // Said now, and again by the button's failure to connect: without it the operator
-        // sees only the driver's words, which never name the file.
-        hostConfigTrouble_ = QStringLiteral("Il file di configurazione %1 non e' valido: %2")
+        // Said now, and again by each button that would connect: a connection to half a
+        // configuration answers in the driver's words, which never name the file.
+        hostConfigTrouble_ = QStringLiteral("Il file di configurazione %1 non e' valido: %2\n\n"
+                                            "Correggerlo, poi riavviare il programma.")
                                  .arg(QDir::toNativeSeparators(path), why);
-        platform_.dialogs.message(hostConfigTrouble_ +
-                                      QStringLiteral("\n\nCorreggerlo, poi riavviare il "
-                                                     "programma."),
-                                  MsgIcon::Critical);
+        platform_.dialogs.message(hostConfigTrouble_, MsgIcon::Critical);
         return true;
     }
 
