@@ -190,10 +190,14 @@ ConversionRun::Stage ConversionRun::start()
 
 ConversionRun::Stage ConversionRun::acquire()
 {
-    TabellaCodiciFile_ = platform_.inProgramFolder(TableAcquisition::fileName());
-    if (std::optional<QString> file = TableAcquisition::localCopy(platform_)) {
-        TabellaCodiciFile_ = *file;
+    switch (TableAcquisition::localCopy(platform_, view_, TabellaCodiciFile_)) {
+    case TableAcquisition::Acquired::Copy:
         return Stage::Plan;
+    case TableAcquisition::Acquired::Stopped:
+        // Chiudi during the download: the window closes as after any wait.
+        trap_.end({ErrorNumber::Interrupted, QStringLiteral("Download interrotto")}, false);
+    case TableAcquisition::Acquired::FileChoice:
+        break;
     }
     return Stage::FileChoice;
 }
@@ -211,7 +215,9 @@ ConversionRun::Stage ConversionRun::chooseFile()
 
 ConversionRun::Stage ConversionRun::plan()
 {
-    if (!platform_.files.fileExists(TabellaCodiciFile_)) {
+    // A folder of the table's name is for the reading to name.
+    if (!platform_.files.fileExists(TabellaCodiciFile_) &&
+        !platform_.files.folderExists(TabellaCodiciFile_)) {
         closeWith(QStringLiteral("FILE NON TROVATO"));
         return Stage::Done;
     }

@@ -24,6 +24,15 @@ QString shown(const QString& line)
     return line.size() > text.size() ? text + QStringLiteral("...") : text;
 }
 
+// A table that cannot be opened or read says so; the file's own words name the cause (access
+// denied, in use by another program, a folder) and the path.
+Error unreadable(const Error& e)
+{
+    if (!e.failed())
+        return e;
+    return {e.number, QStringLiteral("Impossibile leggere il file dei codici. ") + e.description};
+}
+
 struct Refused
 {
     int number;
@@ -58,7 +67,7 @@ void tellNoLine(RunContext& run, const QString& path, int processed,
 bool readCodeTable(RunContext& run, const QString& path)
 {
     CodeTable::Reader reader(run.platform.files, &run.log, QStringLiteral("CMDiNVERTI"));
-    run.trap.caught(reader.open(path));
+    run.trap.caught(unreadable(reader.open(path)));
     run.view.setLabelVisible(ViewLabel::Label6, true);
     run.view.setLabelVisible(ViewLabel::Label7, false);
 
@@ -113,7 +122,7 @@ bool readCodeTable(RunContext& run, const QString& path)
     show();
     plan.counts.linesRead = processed;
     plan.counts.linesRefused = processed - int(plan.lines.size());
-    run.trap.caught(failure);
+    run.trap.caught(unreadable(failure));
     if (!plan.lines.empty())
         return true;
     tellNoLine(run, path, processed, firstRefused);

@@ -451,22 +451,29 @@ void BadInputTest::downloadThatIsNoCodeTable_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<int>("logged");
     QTest::newRow("HTML error page")
-        << corpus(QStringLiteral("codetable/html-error-page.txt")) << 3;
+        << corpus(QStringLiteral("codetable/html-error-page.txt")) << 0;
     QTest::newRow("empty download") << QByteArray() << 0;
+    QTest::newRow("only a caption line")
+        << QByteArray("CODICE NUOVO\tTITOLO\tCODICE VECCHIO\tX\t\r\n") << 0;
 }
 
 void BadInputTest::downloadThatIsNoCodeTable()
 {
-    // The server answered, so the download succeeded; what it sent stages nothing.
+    // The server answered, but what it sent is no code table: nothing is kept, and the run
+    // goes on as after a failed download, saying what came.
     QFETCH(QByteArray, content);
     QFETCH(int, logged);
     Run r;
     r.tp.downloader.content = content;
     r.execute();
-    // What the server sent is no code table: the run ends saying so, and changes nothing.
-    QCOMPARE(r.tp.dialogs.texts().size(), 2);
-    QCOMPARE(r.tp.dialogs.texts()[0], QStringLiteral("Download completato con successo"));
-    QVERIFY(r.tp.dialogs.texts()[1].contains(QDir::toNativeSeparators(r.tp.path(kTable))));
+    QCOMPARE(r.tp.dialogs.texts(),
+             (QStringList{QStringLiteral("Errore durante il download il file per la conversione "
+                                         "puo' non essere ancora disponibile!"),
+                          QStringLiteral(" Percorso file TabellaCodici non Trovata!")}));
+    QVERIFY2(
+        r.tp.dialogs.shown[0].details.startsWith(QStringLiteral("Non e' una tabella dei codici: ")),
+        qPrintable(r.tp.dialogs.shown[0].details));
+    QCOMPARE(QDir(r.tp.folder()).entryList(QDir::Files), QStringList());
     QCOMPARE(fixture::snapshot(r.catalogue), kProductsBefore);
     QCOMPARE(r.tp.logMessages().size(), logged);
 }

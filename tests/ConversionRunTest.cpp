@@ -167,6 +167,8 @@ private slots:
     void downloadSuccessGoesOn();
     void downloadFailureOffersTheFileDialog();
     void downloadWithoutFileOffersTheFileDialog();
+    void chiudiDuringDownloadEndsTheProgram();
+    void folderInPlaceOfTheTableIsNamed();
     void fileChoiceEndings_data();
     void fileChoiceEndings();
     void connectionFailureEndsTheRunUsable();
@@ -314,12 +316,51 @@ void ConversionRunTest::downloadFailureOffersTheFileDialog()
              QStringLiteral("Errore durante il download il file per la conversione puo' non essere "
                             "ancora disponibile!"));
     QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+    QCOMPARE(f.tp.dialogs.shown[0].details, QStringLiteral("Nessuna risposta dal server"));
     QCOMPARE(f.tp.dialogs.openFileCalls.size(), 1);
     QCOMPARE(f.tp.dialogs.openFileCalls[0].presetName, kTable);
     QCOMPARE(f.tp.dialogs.openFileCalls[0].folder, f.tp.platform.programFolder);
     QCOMPARE(f.TabellaCodiciFile, f.tp.path(QStringLiteral("elsewhere/codici.txt")));
     QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
     QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+}
+
+void ConversionRunTest::chiudiDuringDownloadEndsTheProgram()
+{
+    // The window says the table is downloading; Chiudi ends the download and the program, as
+    // it ends any wait, and nothing is kept or changed.
+    RunFixture f(standardProducts());
+    f.tp.downloader.content = standardTable();
+    f.view.onWait = [&f] {
+        f.view.closePressed = true;
+    };
+    f.run();
+    QCOMPARE(f.view.waits.value(0),
+             QStringLiteral("Download della tabella dei codici in corso: 0 byte ricevuti di %1 "
+                            "byte.\nChiudi interrompe il download e chiude il programma.")
+                 .arg(standardTable().size()));
+    QCOMPARE(f.view.waits.last(), QString());
+    QCOMPARE(f.view.unloads, 1);
+    QVERIFY(f.tp.dialogs.shown.isEmpty());
+    QVERIFY(!QFile::exists(f.tp.path(kTable)));
+    QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
+    QVERIFY(f.staging().isEmpty());
+}
+
+void ConversionRunTest::folderInPlaceOfTheTableIsNamed()
+{
+    // Named with its path, and never downloaded over.
+    RunFixture f(standardProducts());
+    QVERIFY(QDir().mkpath(f.tp.path(kTable)));
+    f.run();
+    QVERIFY(f.tp.downloader.urls.isEmpty());
+    QCOMPARE(f.tp.dialogs.texts(),
+             QStringList{QStringLiteral("Impossibile leggere il file dei codici. E' una cartella, "
+                                        "non un file: ") +
+                         QDir::toNativeSeparators(f.tp.path(kTable))});
+    QVERIFY(f.tp.dialogs.shown[0].details.startsWith(
+        QStringLiteral("Nessun dato e' stato modificato.")));
+    QVERIFY(f.view.windowEnabled && f.staging().isEmpty());
 }
 
 void ConversionRunTest::downloadWithoutFileOffersTheFileDialog()

@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
 class TextFilesTest : public QObject
 {
     Q_OBJECT
@@ -21,6 +25,7 @@ private slots:
     void writerRefusesAfterClose();
     void openFailuresAreNumbered_data();
     void openFailuresAreNumbered();
+    void fileKeptByAnotherProgramIsNamed();
     void removesReadOnlyFile();
     void removingMissingFileFails();
     void folders();
@@ -232,6 +237,25 @@ void TextFilesTest::openFailuresAreNumbered()
     QCOMPARE(e.number, number);
     QVERIFY(!e.description.isEmpty());
     QVERIFY(!QFile::exists(path(QStringLiteral("nowhere"))));
+}
+
+void TextFilesTest::fileKeptByAnotherProgramIsNamed()
+{
+#if defined(Q_OS_WIN)
+    // As Excel keeps a file it has open: shared with no one.
+    write(QStringLiteral("tenuto.txt"), "x\r\n");
+    const QString file = QDir::toNativeSeparators(path(QStringLiteral("tenuto.txt")));
+    const HANDLE held = CreateFileW(reinterpret_cast<const wchar_t*>(file.utf16()), GENERIC_READ, 0,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    QVERIFY(held != INVALID_HANDLE_VALUE);
+    std::unique_ptr<TextReader> reader;
+    const Error e = files_.openRead(file, reader);
+    CloseHandle(held);
+    QCOMPARE(e.number, ErrorNumber::PermissionDenied);
+    QCOMPARE(e.description, QStringLiteral("File in uso da un altro programma: ") + file);
+#else
+    QSKIP("only Windows keeps other programs out of a file");
+#endif
 }
 
 void TextFilesTest::removesReadOnlyFile()
