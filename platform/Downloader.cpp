@@ -70,27 +70,24 @@ QString bodyInWords(const QByteArray& head, const QString& type, qint64 size)
 
 enum class End { Running, Finished, Stopped, TimedOut, TooLarge, WriteFailed };
 
-} // namespace
-
-bool HttpDownloader::download(const QString& url, const QString& localFile, const Check& check,
-                              DownloadProgress& progress, DownloadFailure& failure)
+// One download as it went: how it ended and what came.
+struct Transfer
 {
-    failure = {};
-    QStringList lines{QStringLiteral("Indirizzo: ") + url};
-    const auto fail = [&](const QString& line) {
-        lines << line;
-        failure.what = lines.join(QLatin1Char('\n'));
-        return false;
-    };
-    // Beside the target, so that taking its place is a rename; gone with this object unless
-    // it took it.
-    const QFileInfo target(localFile);
-    QTemporaryFile part(
-        target.absoluteDir().filePath(target.fileName() + QStringLiteral(".XXXXXX.scaricamento")));
-    if (!part.open())
-        return fail(QStringLiteral("Impossibile scrivere nella cartella ") +
-                    QDir::toNativeSeparators(target.absolutePath()));
+    End end = End::Running;
+    qint64 received = 0;
+    qint64 announced = -1;
+    QByteArray head; // the body's first bytes
+    int status = 0;
+    QString reason;
+    QString type;
+    QNetworkReply::NetworkError error = QNetworkReply::NoError;
+    QString errorText;
+};
 
+// Streams url's body to out, bounded in time and size, telling progress as it goes.
+Transfer fetch(const QString& url, QIODevice& out, int boundMs, qint64 maxBytes,
+               DownloadProgress& progress)
+{
     QNetworkAccessManager manager;
     QNetworkRequest request{QUrl(url)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
@@ -99,32 +96,29 @@ bool HttpDownloader::download(const QString& url, const QString& localFile, cons
     // What Qt holds unread stays small: the body goes to the file as it comes.
     reply->setReadBufferSize(256 * 1024);
 
-    End end = End::Running;
-    qint64 received = 0;
-    qint64 announced = -1;
-    QByteArray head;
+    Transfer t;
     const auto stop = [&](End why) {
-        if (end != End::Running)
+        if (t.end != End::Running)
             return;
-        end = why;
+        t.end = why;
         reply->abort();
     };
     const auto take = [&] {
-        while (end == End::Running && reply->bytesAvailable() > 0) {
+        while (t.end == End::Running && reply->bytesAvailable() > 0) {
             const QByteArray piece = reply->read(64 * 1024);
-            head += piece.left(kHeadBytes - head.size());
-            received += piece.size();
-            if (received > maxBytes_)
+            t.head += piece.left(kHeadBytes - t.head.size());
+            t.received += piece.size();
+            if (t.received > maxBytes)
                 stop(End::TooLarge);
-            else if (part.write(piece) != piece.size())
+            else if (out.write(piece) != piece.size())
                 stop(End::WriteFailed);
         }
     };
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        announced = length.isValid() ? length.toLongLong() : -1;
-        if (announced > maxBytes_)
+        t.announced = length.isValid() ? length.toLongLong() : -1;
+        if (t.announced > maxBytes)
             stop(End::TooLarge);
     });
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, take);
@@ -134,69 +128,107 @@ bool HttpDownloader::download(const QString& url, const QString& localFile, cons
     elapsed.start();
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-        if (elapsed.elapsed() >= boundMs_)
+        if (elapsed.elapsed() >= boundMs)
             stop(End::TimedOut);
-        else if (!progress.going(received, announced))
+        else if (!progress.going(t.received, t.announced))
             stop(End::Stopped);
     });
     if (!progress.going(0, -1))
         stop(End::Stopped);
     tick.start(kTickMs);
+    // Every event is delivered as it comes, the operator's too: the window that shows the
+    // download answers its Chiudi, its close box and a selection of its text.
     if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec();
     tick.stop();
     take();
-    if (end == End::Running)
-        end = End::Finished;
+    if (t.end == End::Running)
+        t.end = End::Finished;
+    t.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    t.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
+    t.type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    t.error = reply->error();
+    t.errorText = reply->errorString();
+    return t;
+}
 
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QString reason =
-        reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString().trimmed();
-    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-    const QNetworkReply::NetworkError error = reply->error();
-    const QString errorText = reply->errorString();
-    switch (end) {
-    case End::Stopped:
-        failure.stopped = true;
-        return false;
+// What went wrong, in the operator's words, line by line; nothing when a whole 2xx body came.
+QStringList trouble(const Transfer& t, int boundMs, qint64 maxBytes, const QString& folder)
+{
+    switch (t.end) {
     case End::TimedOut:
-        return fail(QStringLiteral("Il download non si e' concluso entro %1 secondi: ricevuti %2.")
-                        .arg(boundMs_ / 1000)
-                        .arg(sizeInWords(received)));
+        return {QStringLiteral("Il download non si e' concluso entro %1 secondi: ricevuti %2.")
+                    .arg(boundMs / 1000)
+                    .arg(sizeInWords(t.received))};
     case End::TooLarge:
-        return fail(QStringLiteral("Il server invia piu' di %1: nessuna tabella dei codici e' "
-                                   "cosi' grande.")
-                        .arg(sizeInWords(maxBytes_)));
+        return {QStringLiteral("Il server invia piu' di %1: nessuna tabella dei codici e' cosi' "
+                               "grande.")
+                    .arg(sizeInWords(maxBytes))};
     case End::WriteFailed:
-        return fail(QStringLiteral("Impossibile scrivere il file ricevuto nella cartella %1 "
-                                   "(disco pieno?).")
-                        .arg(QDir::toNativeSeparators(target.absolutePath())));
+        return {QStringLiteral("Impossibile scrivere il file ricevuto nella cartella %1 (disco "
+                               "pieno?).")
+                    .arg(folder)};
     case End::Running:
     case End::Finished:
+    case End::Stopped:
         break;
     }
-    if (status == 0)
-        return fail(QStringLiteral("Nessuna risposta dal server: ") +
-                    networkTrouble(error, errorText) + QLatin1Char('.'));
-    lines << QStringLiteral("Risposta del server: %1 %2").arg(status).arg(reason).trimmed();
-    if (error != QNetworkReply::NoError && !isHttpStatusError(error))
-        lines << QStringLiteral("Trasferimento non concluso: ") + networkTrouble(error, errorText) +
-                     QLatin1Char('.');
-    const QString body = QStringLiteral("Ricevuto: ") + bodyInWords(head, type, received) + '.';
-    if (error != QNetworkReply::NoError || status < 200 || status >= 300)
-        return fail(body);
+    if (t.status == 0)
+        return {QStringLiteral("Nessuna risposta dal server: ") +
+                networkTrouble(t.error, t.errorText) + QLatin1Char('.')};
+    if (t.error == QNetworkReply::NoError && t.status >= 200 && t.status < 300)
+        return {};
+    QStringList lines{
+        QStringLiteral("Risposta del server: %1 %2").arg(t.status).arg(t.reason).trimmed()};
+    if (t.error != QNetworkReply::NoError && !isHttpStatusError(t.error))
+        lines << QStringLiteral("Trasferimento non concluso: ") +
+                     networkTrouble(t.error, t.errorText) + QLatin1Char('.');
+    return lines << QStringLiteral("Ricevuto: ") + bodyInWords(t.head, t.type, t.received) +
+                        QLatin1Char('.');
+}
+
+} // namespace
+
+bool HttpDownloader::download(const QString& url, const QString& localFile, const Check& check,
+                              DownloadProgress& progress, DownloadFailure& failure)
+{
+    failure = {};
+    QStringList lines{QStringLiteral("Indirizzo: ") + url};
+    const auto fail = [&](const QStringList& more) {
+        failure.what = (lines + more).join(QLatin1Char('\n'));
+        return false;
+    };
+    // Beside the target, so that taking its place is a rename; gone with this object unless
+    // it took it.
+    const QFileInfo target(localFile);
+    const QString folder = QDir::toNativeSeparators(target.absolutePath());
+    QTemporaryFile part(
+        target.absoluteDir().filePath(target.fileName() + QStringLiteral(".XXXXXX.scaricamento")));
+    if (!part.open())
+        return fail({QStringLiteral("Impossibile scrivere nella cartella ") + folder});
+
+    const Transfer t = fetch(url, part, boundMs_, maxBytes_, progress);
+    if (t.end == End::Stopped) {
+        failure.stopped = true;
+        return false;
+    }
+    if (const QStringList why = trouble(t, boundMs_, maxBytes_, folder); !why.isEmpty())
+        return fail(why);
+    lines << QStringLiteral("Risposta del server: %1 %2").arg(t.status).arg(t.reason).trimmed();
     if (!part.flush())
-        return fail(QStringLiteral("Impossibile scrivere il file ricevuto nella cartella %1.")
-                        .arg(QDir::toNativeSeparators(target.absolutePath())));
+        return fail(
+            {QStringLiteral("Impossibile scrivere il file ricevuto nella cartella ") + folder});
     // Closed, so that the check may open it on any system; the name stays until part goes.
     part.close();
     if (const QString why = check(part.fileName()); !why.isEmpty())
-        return fail(body + QLatin1Char(' ') + why);
+        return fail({QStringLiteral("Ricevuto: ") + bodyInWords(t.head, t.type, t.received) +
+                     QStringLiteral(". ") + why});
     if (QFile::exists(localFile) && !QFile::remove(localFile))
-        return fail(QStringLiteral("Impossibile sostituire ") +
-                    QDir::toNativeSeparators(localFile));
+        return fail(
+            {QStringLiteral("Impossibile sostituire ") + QDir::toNativeSeparators(localFile)});
     if (!part.rename(localFile))
-        return fail(QStringLiteral("Impossibile scrivere ") + QDir::toNativeSeparators(localFile));
+        return fail(
+            {QStringLiteral("Impossibile scrivere ") + QDir::toNativeSeparators(localFile)});
     part.setAutoRemove(false);
     return true;
 }

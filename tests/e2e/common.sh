@@ -10,6 +10,8 @@ source "$E2E_DIR/../../scripts/lib/x11.sh"
 # it, and BUILD_DIR only holds the runs' folders and screenshots.
 TOOL_FILE=ConvertiCodiceTestata
 TOOL_RUNNER=()
+# Runs the program as another user when set (setpriv ...); faketime comes after it.
+TOOL_AS=()
 host_path() { echo "$1"; }
 if [[ -f "${E2E_PACKAGE:-$BUILD_DIR}/ConvertiCodiceTestata.exe" ]]; then
     source "$E2E_DIR/../../scripts/lib/wine.sh"
@@ -138,7 +140,7 @@ serve_catalogues() {
 # the program must not reach faketime instead), FAKETIME_PID to reap, and MAIN.
 start_tool() {
     local dir=$1 when=$2
-    faketime "$when" "${TOOL_RUNNER[@]}" "$dir/$TOOL_FILE" >"$dir/stdout.txt" 2>&1 &
+    "${TOOL_AS[@]}" faketime "$when" "${TOOL_RUNNER[@]}" "$dir/$TOOL_FILE" >"$dir/stdout.txt" 2>&1 &
     FAKETIME_PID=$!
     TOOL_PID=
     for ((i = 0; i < 100; i++)); do
