@@ -980,25 +980,21 @@ void ConversionRunTest::logsFolderRefusingWritesSaysSo()
 
 void ConversionRunTest::catalogueNamesInLogs()
 {
-    // Files of its own for each catalogue, whatever its name holds, that any folder takes.
+    // Files of its own for each catalogue, whatever its name holds, that any folder takes; an
+    // ordinary name as it is. None needs the _2 of a second run in the same second.
     TestPlatform tp;
-    QStringList names;
-    for (const QString& catalogue :
-         QStringList{"MIRKEL2012", "MIRKEL_2012", "MIRKEL]2012", "MIRKEL;2012", QString(240, u'M'),
-                     QString(240, u'M') + u'X'}) {
+    for (const QString& catalogue : QStringList{"MIRKEL_2012", "MIRKEL]2012", "MIRKEL;2012",
+                                                QString(240, u'M'), QString(240, u'M') + u'X'}) {
         QString path;
         std::unique_ptr<TextWriter> writer;
         QVERIFY(!createRunFile(tp.platform, "Ripristino", catalogue, tp.clock.now(), "sql",
                                Encoding::CodePage, path, writer)
                      .failed());
-        names << QFileInfo(path).fileName();
-        // None needed the _2 of a second run in the same second.
-        QVERIFY2(names.last().endsWith("_2012_12_10_100000.sql") && names.last().size() <= 100,
-                 qPrintable(names.last()));
+        const QString name = QFileInfo(path).fileName();
+        QVERIFY2(name.endsWith("_2012_12_10_100000.sql") && name.size() <= 100, qPrintable(name));
+        QVERIFY(catalogue != "MIRKEL_2012" ||
+                name == "Ripristino_MIRKEL_2012_2012_12_10_100000.sql");
     }
-    QCOMPARE(names.mid(0, 2), (QStringList{"Ripristino_MIRKEL2012_2012_12_10_100000.sql",
-                                           "Ripristino_MIRKEL_2012_2012_12_10_100000.sql"}));
-    QVERIFY(names[2].startsWith("Ripristino_MIRKEL_2012-"));
 }
 
 void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()
