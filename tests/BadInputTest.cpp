@@ -447,12 +447,10 @@ void BadInputTest::optionsFile()
 void BadInputTest::downloadThatIsNoCodeTable_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("logged");
-    QTest::newRow("HTML error page")
-        << corpus(QStringLiteral("codetable/html-error-page.txt")) << 0;
-    QTest::newRow("empty download") << QByteArray() << 0;
+    QTest::newRow("HTML error page") << corpus(QStringLiteral("codetable/html-error-page.txt"));
+    QTest::newRow("empty download") << QByteArray();
     QTest::newRow("only a caption line")
-        << QByteArray("CODICE NUOVO\tTITOLO\tCODICE VECCHIO\tX\t\r\n") << 0;
+        << QByteArray("CODICE NUOVO\tTITOLO\tCODICE VECCHIO\tX\t\r\n");
 }
 
 void BadInputTest::downloadThatIsNoCodeTable()
@@ -460,7 +458,6 @@ void BadInputTest::downloadThatIsNoCodeTable()
     // The server answered, but what it sent is no code table: nothing is kept, and the run
     // goes on as after a failed download, saying what came.
     QFETCH(QByteArray, content);
-    QFETCH(int, logged);
     Run r;
     r.tp.downloader.content = content;
     r.execute();
@@ -473,7 +470,7 @@ void BadInputTest::downloadThatIsNoCodeTable()
         qPrintable(r.tp.dialogs.shown[0].details));
     QCOMPARE(QDir(r.tp.folder()).entryList(QDir::Files), QStringList());
     QCOMPARE(fixture::snapshot(r.catalogue), kProductsBefore);
-    QCOMPARE(r.tp.logMessages().size(), logged);
+    QVERIFY(r.tp.logMessages().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(BadInputTest)

@@ -333,13 +333,9 @@ void ConversionRunTest::chiudiDuringDownloadEndsTheProgram()
         f.view.closePressed = true;
     };
     f.run();
-    QCOMPARE(f.view.waits,
-             (QStringList{QStringLiteral("Download della tabella dei codici in corso: "
-                                         "0 byte ricevuti di %1 byte.\nChiudi "
-                                         "interrompe il download e chiude il "
-                                         "programma.")
-                              .arg(standardTable().size()),
-                          QString()}));
+    QVERIFY(f.view.waits.value(0).startsWith(
+        QStringLiteral("Download della tabella dei codici in corso: 0 byte ricevuti di ")));
+    QCOMPARE(f.view.waits.last(), QString());
     QVERIFY(f.view.unloads == 1 && f.tp.dialogs.shown.isEmpty() && f.staging().isEmpty());
     QVERIFY(!QFile::exists(f.tp.path(kTable)));
 }
