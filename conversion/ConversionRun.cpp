@@ -118,14 +118,14 @@ ConversionRun::Stage ConversionRun::start()
     report_.emplace(log_, list_.get(),
                     preview ? RunReport::Tense::Planned : RunReport::Tense::Done);
     try {
+        // A configuration refused at start names no server to trust: its trouble is what the
+        // operator must fix, not whatever a connection to half of it would answer.
+        if (!hostConfigTrouble_.isEmpty())
+            trap_.end({ErrorNumber::InvalidArgument, hostConfigTrouble_}, false);
         // Going on without a connection would fail every later step and still end with
         // "Procedura Completata".
         if (const Error e = connection_.open(connectionTarget()); e.failed())
-            trap_.end(
-                hostConfigTrouble_.isEmpty()
-                    ? e
-                    : Error{e.number, hostConfigTrouble_ + QStringLiteral("\n\n") + e.description},
-                !db::keptOutOfTheLog(e.number));
+            trap_.end(e, !db::keptOutOfTheLog(e.number));
         if (preview)
             return Stage::Acquire;
         // The two cash desks of one kiosk share the catalogue: one conversion at a time.
@@ -149,10 +149,14 @@ ConversionRun::Stage ConversionRun::start()
 
 ConversionRun::Stage ConversionRun::acquire()
 {
-    TabellaCodiciFile_ = platform_.inProgramFolder(TableAcquisition::fileName());
-    if (std::optional<QString> file = TableAcquisition::localCopy(platform_)) {
-        TabellaCodiciFile_ = *file;
+    switch (TableAcquisition::localCopy(platform_, view_, TabellaCodiciFile_)) {
+    case TableAcquisition::Acquired::Copy:
         return Stage::Plan;
+    case TableAcquisition::Acquired::Stopped:
+        // Chiudi during the download: the window closes as after any wait.
+        trap_.end({ErrorNumber::Interrupted, QStringLiteral("Download interrotto")}, false);
+    case TableAcquisition::Acquired::FileChoice:
+        break;
     }
     return Stage::FileChoice;
 }
@@ -170,7 +174,9 @@ ConversionRun::Stage ConversionRun::chooseFile()
 
 ConversionRun::Stage ConversionRun::plan()
 {
-    if (!platform_.files.fileExists(TabellaCodiciFile_)) {
+    // A folder of the table's name is for the reading to name.
+    if (!platform_.files.fileExists(TabellaCodiciFile_) &&
+        !platform_.files.folderExists(TabellaCodiciFile_)) {
         closeWith(QStringLiteral("FILE NON TROVATO"));
         return Stage::Done;
     }

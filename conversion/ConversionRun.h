@@ -48,7 +48,8 @@ public:
     // time the stages and tests interrupt a run at a given point.
     void setStageHook(std::function<void(Stage)> hook) { stageHook_ = std::move(hook); }
 
-    // What is wrong with the host configuration file, named when the connection then fails.
+    // What is wrong with the host configuration file, as start-up said it: the action then
+    // connects to nothing and says it again.
     void setHostConfigTrouble(QString trouble) { hostConfigTrouble_ = std::move(trouble); }
 
 private:

@@ -108,8 +108,7 @@ void RunList::add(const db::Product& product, const QString& newCode, const QStr
         e = writer_->writeLine(row);
     }
     if (e.failed()) {
-        failure_ = e;
-        writer_.reset();
+        fail(e);
         return;
     }
     ++rows_;
@@ -120,9 +119,28 @@ void RunList::flush()
     if (!writer_ || failure_.failed())
         return;
     if (Error e = writer_->sync(); e.failed()) {
-        failure_ = e;
-        writer_.reset();
+        fail(e);
+        return;
     }
+    syncedRows_ = rows_;
+    syncedSize_ = writer_->size();
+}
+
+void RunList::fail(const Error& e)
+{
+    failure_ = e;
+    if (!writer_)
+        return;
+    // The rows on the disk stay whole; a file this list created that holds none goes, as an
+    // empty list would read as a catalogue without products of 069.
+    if (syncedRows_ > 0 && !writer_->truncate(syncedSize_).failed()) {
+        writer_->close();
+        writer_.reset();
+        return;
+    }
+    writer_.reset();
+    if (syncedRows_ == 0)
+        platform_.files.removeFile(path_);
 }
 
 Error RunList::create()

@@ -18,7 +18,8 @@ struct Product;
 // click: UTF-8 with a byte-order mark, fields between ';', a caption row.
 //
 // Rows are written as they are added and reach the disk at each flush(). A list that cannot
-// be written never stops the run: its first failure sticks, and later rows are dropped.
+// be written never stops the run: its first failure sticks, and later rows are dropped; the
+// file keeps the rows that reached the disk, and goes when none did.
 class RunList
 {
 public:
@@ -42,6 +43,7 @@ public:
 
 private:
     Error create();
+    void fail(const Error& e);
 
     const Platform& platform_;
     QString catalogue_;
@@ -50,5 +52,7 @@ private:
     QString path_;
     std::unique_ptr<TextWriter> writer_;
     int rows_ = 0;
+    int syncedRows_ = 0;
+    qint64 syncedSize_ = 0;
     Error failure_;
 };

@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+class MainView;
 struct Platform;
 
 // Where the run finds its code table: the copy in the program's folder, else a download to
@@ -14,9 +15,16 @@ QString fileName();
 // The address the code table is downloaded from.
 QString downloadUrl();
 
-// The copy in the program's folder, downloaded there when missing; the operator is told how
-// the download went. Nothing when the run must go to the file choice.
-std::optional<QString> localCopy(const Platform& platform);
+enum class Acquired {
+    Copy,       // the copy in the program's folder is there (or something of its name is)
+    FileChoice, // the run goes on to the file choice; the operator has been told why
+    Stopped,    // the operator ended the download with Chiudi
+};
+
+// Sets file to the copy in the program's folder, downloading it there when missing. The
+// window shows the download and how much has arrived, and Chiudi ends it; only a file the
+// run's own reader finds a line to stage in is kept. The operator is told how it went.
+Acquired localCopy(const Platform& platform, MainView& view, QString& file);
 
 // The file the operator picks; nothing when the operator gave up, who has then been told so.
 std::optional<QString> chosenFile(const Platform& platform);

@@ -24,6 +24,15 @@ QString shown(const QString& line)
     return line.size() > text.size() ? text + QStringLiteral("...") : text;
 }
 
+// A table that cannot be opened or read says so; the file's own words name the cause (access
+// denied, in use by another program, a folder) and the path.
+Error unreadable(const Error& e)
+{
+    if (!e.failed())
+        return e;
+    return {e.number, QStringLiteral("Impossibile leggere il file dei codici. ") + e.description};
+}
+
 struct Refused
 {
     int number;
@@ -58,7 +67,7 @@ void tellNoLine(RunContext& run, const QString& path, int processed,
 bool readCodeTable(RunContext& run, const QString& path)
 {
     CodeTable::Reader reader(run.platform.files, &run.log, QStringLiteral("CMDiNVERTI"));
-    run.trap.caught(reader.open(path));
+    run.trap.caught(unreadable(reader.open(path)));
     run.view.setLabelVisible(ViewLabel::Label6, true);
     run.view.setLabelVisible(ViewLabel::Label7, false);
 
@@ -77,9 +86,9 @@ bool readCodeTable(RunContext& run, const QString& path)
             ++processed;
             const CodeTable::Line& columns = read.columns;
             using Shape = CodeTable::Line::Shape;
-            // A line refused for its new code still names its old one: the list tells its
-            // product why it kept its code.
-            if (columns.shape == Shape::BadCode && columns.badColumn == 1)
+            // A line refused that still names its old code (its new code is no number, a
+            // title holds a NUL): the list tells that code's product why it kept its own.
+            if (!columns.staged() && columns.oldCodeRead)
                 plan.refusedLines.insert(
                     CodeTable::readNumber(CodeTable::normalisedCode(columns.oldCode)),
                     QStringLiteral("riga %1 della tabella scartata: %2")
@@ -113,7 +122,7 @@ bool readCodeTable(RunContext& run, const QString& path)
     show();
     plan.counts.linesRead = processed;
     plan.counts.linesRefused = processed - int(plan.lines.size());
-    run.trap.caught(failure);
+    run.trap.caught(unreadable(failure));
     if (!plan.lines.empty())
         return true;
     tellNoLine(run, path, processed, firstRefused);

@@ -208,7 +208,12 @@ Line parseLine(const QString& line)
     const std::optional<double> oldCode = readCode(columns[2].toString());
     result.newCode = newCode.value_or(0);
     result.oldCode = oldCode.value_or(0);
-    if (!newCode || !oldCode) {
+    result.oldCodeRead = oldCode.has_value();
+    // A NUL in any column refuses the line, whatever else it holds.
+    if (const qsizetype nul = line.indexOf(QChar(0)); nul >= 0) {
+        result.shape = Line::Shape::Nul;
+        result.badColumn = int(QStringView(line).left(nul).count(kTab)) + 1;
+    } else if (!newCode || !oldCode) {
         result.shape = Line::Shape::BadCode;
         result.badColumn = newCode ? 3 : 1;
         result.badText = (newCode ? columns[2] : columns[0]).toString();
@@ -230,6 +235,14 @@ Error badCodeError(const Line& line)
             QStringLiteral("Tipo non corrispondente: il codice %1 \"%2\" non e' un numero")
                 .arg(line.badColumn == 1 ? QStringLiteral("nuovo") : QStringLiteral("vecchio"),
                      line.badText)};
+}
+
+Error nulError(const Line& line)
+{
+    return {ErrorNumber::InvalidArgument,
+            QStringLiteral("Chiamata di routine o argomento non validi: la colonna %1 contiene "
+                           "un carattere NUL")
+                .arg(line.badColumn)};
 }
 
 QString stagedTitle(const QString& title)

@@ -53,13 +53,17 @@ struct Line
         NoColumnFour, // exactly three TABs: columns 1 to 3 are there, column 4's cut fails
         TooShort,     // fewer than three TABs: the old code is missing
         BadCode,      // a code column is no code (see readCode)
+        // Columns 1 to 3 are there and a column holds a NUL, which no editor writes on
+        // purpose: the engines would cut the title there.
+        Nul,
     };
     Shape shape = Shape::TooShort;
-    int badColumn = 0; // BadCode: 1 for the new code, 3 for the old one
+    int badColumn = 0; // BadCode: 1 for the new code, 3 for the old one; Nul: the first with one
     QString badText;   // BadCode: that column as written
     double newCode = 0;
     QString title; // column 2, blanks trimmed
     double oldCode = 0;
+    bool oldCodeRead = false; // column 3 is there and is a code
 
     // Whether the run stages the line: it has its old code, and both codes are ones the
     // staging table can hold. The missing-code report indexes only such lines.
@@ -73,6 +77,8 @@ Line parseLine(const QString& line);
 Error missingTabError();
 // Why a BadCode line is refused, naming the column and quoting it.
 Error badCodeError(const Line& line);
+// Why a line with a NUL is refused, naming the column.
+Error nulError(const Line& line);
 
 // The title as it is staged: upper case letter by letter, so that it keeps its length,
 // blanks trimmed.

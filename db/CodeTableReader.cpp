@@ -42,6 +42,8 @@ Error Reader::read(const std::function<void(const ReadLine&)>& line,
         using Shape = Line::Shape;
         if (read.columns.shape == Shape::BadCode)
             read.fault = badCodeError(read.columns);
+        else if (read.columns.shape == Shape::Nul)
+            read.fault = nulError(read.columns);
         else if (read.columns.shape != Shape::Complete)
             read.fault = missingTabError();
         if (read.fault.failed())

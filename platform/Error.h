@@ -23,6 +23,7 @@ inline constexpr qint32 DeviceIo = 57;
 inline constexpr qint32 FileExists = 58;
 inline constexpr qint32 DiskFull = 61;
 inline constexpr qint32 PermissionDenied = 70;
+inline constexpr qint32 PathFileAccess = 75; // a folder where a file should be
 inline constexpr qint32 PathNotFound = 76;
 inline constexpr qint32 ObjectNotSet = 91;
 inline constexpr qint32 InvalidArgument = 5;

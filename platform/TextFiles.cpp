@@ -2,13 +2,13 @@
 
 #include "platform/Cp1252.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <optional>
 
 #include <cerrno>
 
@@ -46,6 +46,29 @@ Error accessDenied(const QString& path)
     return fileError(ErrorNumber::PermissionDenied, QStringLiteral("Accesso negato"), path);
 }
 
+// Whether another program holds the file open and shares it with no one (Excel, an editor):
+// Windows then refuses every other open, which is no matter of permissions. Asked again at
+// once, since what Qt's failed open left in the last error is not to be trusted.
+bool inUseElsewhere(const QString& path)
+{
+#if defined(Q_OS_WIN)
+    const HANDLE h =
+        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                    GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        return false;
+    }
+    const DWORD e = GetLastError();
+    return e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION;
+#else
+    // Locks here are advisory: they never keep a reader out.
+    Q_UNUSED(path);
+    return false;
+#endif
+}
+
 // A file opened to be written is created when missing, so its absence is no cause there: the
 // file or its folder refuses writes.
 Error openFailure(const QFile& file, bool writing)
@@ -54,9 +77,15 @@ Error openFailure(const QFile& file, bool writing)
     if (!info.dir().exists())
         return fileError(ErrorNumber::PathNotFound,
                          QStringLiteral("Impossibile trovare il percorso"), file.fileName());
+    if (info.isDir())
+        return fileError(ErrorNumber::PathFileAccess,
+                         QStringLiteral("E' una cartella, non un file"), file.fileName());
     if (!writing && file.error() == QFileDevice::OpenError && !info.exists())
         return fileError(ErrorNumber::FileNotFound, QStringLiteral("Impossibile trovare il file"),
                          file.fileName());
+    if (info.exists() && inUseElsewhere(file.fileName()))
+        return fileError(ErrorNumber::PermissionDenied,
+                         QStringLiteral("File in uso da un altro programma"), file.fileName());
     return accessDenied(file.fileName());
 }
 
@@ -125,9 +154,14 @@ private:
 class QtTextReader final : public TextReader
 {
 public:
-    QtTextReader(std::unique_ptr<QIODevice> device, QString path, ReadAs encoding)
+    // utf16: the file is UTF-16 in that byte order, past its mark; it is handed on as UTF-8,
+    // whose line ends are single bytes, a piece at a time.
+    QtTextReader(std::unique_ptr<QIODevice> device, QString path, ReadAs encoding,
+                 std::optional<QStringConverter::Encoding> utf16 = std::nullopt)
         : device_(std::move(device)), path_(std::move(path)), encoding_(encoding)
     {
+        if (utf16)
+            utf16_.emplace(*utf16);
     }
 
     Error atEnd(bool& end) override
@@ -178,22 +212,28 @@ private:
     // Makes sure unread bytes are buffered unless the file is exhausted.
     Error fill()
     {
-        if (pos_ < buffer_.size() || eof_)
-            return {};
-        buffer_.resize(64 * 1024);
-        const qint64 read = device_->read(buffer_.data(), buffer_.size());
-        buffer_.resize(std::max<qint64>(read, 0));
-        pos_ = 0;
-        if (read < 0)
-            return readError(path_);
-        if (buffer_.isEmpty())
-            eof_ = true;
+        while (pos_ >= buffer_.size() && !eof_) {
+            buffer_.resize(64 * 1024);
+            const qint64 read = device_->read(buffer_.data(), buffer_.size());
+            buffer_.resize(std::max<qint64>(read, 0));
+            pos_ = 0;
+            if (read < 0)
+                return readError(path_);
+            eof_ = buffer_.isEmpty();
+            // A piece may end inside a character: the decoder keeps its bytes for the next.
+            if (utf16_)
+                buffer_ = QString((*utf16_)(buffer_)).toUtf8();
+            // Old DOS editors end a text with Ctrl-Z: a mark, not a character of the last line.
+            if (!eof_ && buffer_.endsWith('\x1A') && device_->atEnd())
+                buffer_.chop(1);
+        }
         return {};
     }
 
     std::unique_ptr<QIODevice> device_;
     QString path_;
     ReadAs encoding_;
+    std::optional<QStringDecoder> utf16_;
     QByteArray buffer_;
     qsizetype pos_ = 0;
     bool eof_ = false;
@@ -357,17 +397,11 @@ Error QtTextFileSystem::openRead(const QString& path, std::unique_ptr<TextReader
     // A byte-order mark says how the file was saved, and is no part of its first line.
     const QByteArray start = file->peek(3);
     if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF")) {
-        // UTF-16 is read whole and handed on as UTF-8, whose line ends are single bytes.
-        QStringDecoder decoder(start.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE
-                                                            : QStringConverter::Utf16BE);
-        const QByteArray bytes = file->readAll();
-        if (file->error() != QFileDevice::NoError)
+        const auto order =
+            start.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
+        if (!file->seek(2))
             return readError(path);
-        const QString text = decoder(QByteArrayView(bytes).sliced(2));
-        auto buffer = std::make_unique<QBuffer>();
-        buffer->setData(text.toUtf8());
-        buffer->open(QIODevice::ReadOnly);
-        reader = std::make_unique<QtTextReader>(std::move(buffer), path, ReadAs::Utf8);
+        reader = std::make_unique<QtTextReader>(std::move(file), path, ReadAs::Utf8, order);
         return {};
     }
     ReadAs encoding = ReadAs::Cp1252;

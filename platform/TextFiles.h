@@ -6,9 +6,11 @@
 #include <memory>
 
 // Sequential text files, written in the host's 8-bit code page. Lines read may end in CR LF, LF or
-// a lone CR, and the last one may have no end; lines written end in CR LF. Failures come back as
-// errors numbered as the host's file functions number them (53 file not found, 70 permission
-// denied, 76 path not found, 57 device I/O, 58 file exists).
+// a lone CR, and the last one may have no end; a Ctrl-Z that ends the file is the end mark of old
+// DOS editors and no character. Lines written end in CR LF. Failures come back as errors numbered
+// as the host's file functions number them (53 file not found, 70 permission denied or a file
+// another program keeps to itself, 75 a folder where a file should be, 76 path not found, 57
+// device I/O, 58 file exists), each naming its file.
 class TextReader
 {
 public:

@@ -1,6 +1,6 @@
 #include "app/core/OptionsFile.h"
-#include "db/CodeTable.h"
 #include "conversion/ConversionRun.h"
+#include "db/CodeTable.h"
 #include "db/HostConfigFile.h"
 #include "errors/ErrorLog.h"
 #include "tests/support/Fakes.h"
@@ -227,14 +227,14 @@ void BadInputTest::codeTable_data()
             << corpus(QStringLiteral("codetable/%1.txt").arg(QLatin1String(name)))
             << twoLinesConverted() << 2 << 0 << false;
 
-    // A NUL is a character like any other: it stays in a title, and a code column it cuts is
-    // no code. A line of NULs has no TAB. Each of the two is refused with one logged error,
-    // and counted.
-    QStringList nul = kProductsBefore;
-    nul[0] = QStringLiteral("P 1|000900678|34");
-    nul << QStringLiteral("S 1|000900678|000000678|GIOR") + QChar(0) + QStringLiteral("NALE|1");
-    QTest::newRow("NUL bytes") << corpus(QStringLiteral("codetable/nul-bytes.txt")) << nul << 3 << 2
-                               << false;
+    // A NUL in a title or a code refuses its line (an engine would cut the title there); a
+    // line of NULs has no TAB. Each is refused with one logged error, and counted.
+    QTest::newRow("NUL bytes") << corpus(QStringLiteral("codetable/nul-bytes.txt"))
+                               << kProductsBefore << 3 << 3 << true;
+    // The end mark of old DOS editors is no line.
+    QTest::newRow("Ctrl-Z on a line of its own")
+        << corpus(QStringLiteral("codetable/crlf.txt")) + "\x1A" << twoLinesConverted() << 2 << 0
+        << false;
 
     // UTF-8 without a byte-order mark is read as UTF-8.
     QStringList utf8 = kProductsBefore;
@@ -447,26 +447,30 @@ void BadInputTest::optionsFile()
 void BadInputTest::downloadThatIsNoCodeTable_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("logged");
-    QTest::newRow("HTML error page")
-        << corpus(QStringLiteral("codetable/html-error-page.txt")) << 3;
-    QTest::newRow("empty download") << QByteArray() << 0;
+    QTest::newRow("HTML error page") << corpus(QStringLiteral("codetable/html-error-page.txt"));
+    QTest::newRow("empty download") << QByteArray();
+    QTest::newRow("only a caption line")
+        << QByteArray("CODICE NUOVO\tTITOLO\tCODICE VECCHIO\tX\t\r\n");
 }
 
 void BadInputTest::downloadThatIsNoCodeTable()
 {
-    // The server answered, so the download succeeded; what it sent stages nothing.
+    // The server answered, but what it sent is no code table: nothing is kept, and the run
+    // goes on as after a failed download, saying what came.
     QFETCH(QByteArray, content);
-    QFETCH(int, logged);
     Run r;
     r.tp.downloader.content = content;
     r.execute();
-    // What the server sent is no code table: the run ends saying so, and changes nothing.
-    QCOMPARE(r.tp.dialogs.texts().size(), 2);
-    QCOMPARE(r.tp.dialogs.texts()[0], QStringLiteral("Download completato con successo"));
-    QVERIFY(r.tp.dialogs.texts()[1].contains(QDir::toNativeSeparators(r.tp.path(kTable))));
+    QCOMPARE(r.tp.dialogs.texts(),
+             (QStringList{QStringLiteral("Errore durante il download il file per la conversione "
+                                         "puo' non essere ancora disponibile!"),
+                          QStringLiteral(" Percorso file TabellaCodici non Trovata!")}));
+    QVERIFY2(
+        r.tp.dialogs.shown[0].details.startsWith(QStringLiteral("Non e' una tabella dei codici: ")),
+        qPrintable(r.tp.dialogs.shown[0].details));
+    QCOMPARE(QDir(r.tp.folder()).entryList(QDir::Files), QStringList());
     QCOMPARE(fixture::snapshot(r.catalogue), kProductsBefore);
-    QCOMPARE(r.tp.logMessages().size(), logged);
+    QVERIFY(r.tp.logMessages().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(BadInputTest)

@@ -96,6 +96,9 @@ void CodeTableTest::parseLine_data()
         << " 1 2\tA\t1E3\t\t" << complete << 12.0 << "A" << 1000.0;
     QTest::newRow("two TABs") << "1\tA\t2" << tooShort << 0.0 << "" << 0.0;
     QTest::newRow("no TAB") << "12345 giornale 678" << tooShort << 0.0 << "" << 0.0;
+    QTest::newRow("NUL in the title")
+        << QStringLiteral("1\tA") + QChar(0) + "B\t2\t3\t" << int(Line::Shape::Nul) << 1.0
+        << QStringLiteral("A") + QChar(0) + "B" << 2.0;
     QTest::newRow("SQL-looking title kept as text")
         << "5\t'); DROP TABLE Prodotti;--\t1 OR 1=1\t0\t" << badCode << 5.0
         << "'); DROP TABLE Prodotti;--" << 0.0;

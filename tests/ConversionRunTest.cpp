@@ -1,4 +1,5 @@
 #include "conversion/ConversionRun.h"
+#include "conversion/RunFile.h"
 #include "conversion/TableAcquisition.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
@@ -170,6 +171,8 @@ private slots:
     void downloadSuccessGoesOn();
     void downloadFailureOffersTheFileDialog();
     void downloadWithoutFileOffersTheFileDialog();
+    void chiudiDuringDownloadEndsTheProgram();
+    void folderInPlaceOfTheTableIsNamed();
     void fileChoiceEndings_data();
     void fileChoiceEndings();
     void connectionFailureEndsTheRunUsable();
@@ -200,6 +203,7 @@ private slots:
     void lockedCatalogueEndsTheRun_data();
     void lockedCatalogueEndsTheRun();
     void logsFolderRefusingWritesSaysSo();
+    void catalogueNamesInLogs();
     void secondRunAtOnceGivesTheWindowBack();
     void lockLeftOnAnotherPcIsNamed();
     void deadRunsLockWithThisProcessIdIsTakenOver();
@@ -315,12 +319,41 @@ void ConversionRunTest::downloadFailureOffersTheFileDialog()
              QStringLiteral("Errore durante il download il file per la conversione puo' non essere "
                             "ancora disponibile!"));
     QCOMPARE(f.tp.dialogs.shown[0].icon, MsgIcon::Critical);
+    QCOMPARE(f.tp.dialogs.shown[0].details, QStringLiteral("Nessuna risposta dal server"));
     QCOMPARE(f.tp.dialogs.openFileCalls.size(), 1);
     QCOMPARE(f.tp.dialogs.openFileCalls[0].presetName, kTable);
     QCOMPARE(f.tp.dialogs.openFileCalls[0].folder, f.tp.platform.programFolder);
     QCOMPARE(f.TabellaCodiciFile, f.tp.path(QStringLiteral("elsewhere/codici.txt")));
     QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
     QCOMPARE(f.product(2), QStringLiteral("2|000901001|34"));
+}
+
+void ConversionRunTest::chiudiDuringDownloadEndsTheProgram()
+{
+    // The window says the table is downloading; Chiudi ends the download and the program, as
+    // it ends any wait, and nothing is kept or changed.
+    RunFixture f(standardProducts());
+    f.tp.downloader.content = standardTable();
+    f.view.onWait = [&f] {
+        f.view.closePressed = true;
+    };
+    f.run();
+    QVERIFY(f.view.waits.value(0).startsWith(
+        QStringLiteral("Download della tabella dei codici in corso: 0 byte ricevuti di ")));
+    QCOMPARE(f.view.waits.last(), QString());
+    QVERIFY(f.view.unloads == 1 && f.tp.dialogs.shown.isEmpty() && f.staging().isEmpty());
+    QVERIFY(!QFile::exists(f.tp.path(kTable)));
+}
+
+void ConversionRunTest::folderInPlaceOfTheTableIsNamed()
+{
+    RunFixture f(standardProducts());
+    QVERIFY(QDir().mkpath(f.tp.path(kTable)));
+    f.run();
+    QVERIFY(f.tp.downloader.urls.isEmpty() && f.view.windowEnabled && f.staging().isEmpty());
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{"Impossibile leggere il file dei codici. E' una "
+                                               "cartella, non un file: " +
+                                               QDir::toNativeSeparators(f.tp.path(kTable))});
 }
 
 void ConversionRunTest::downloadWithoutFileOffersTheFileDialog()
@@ -977,6 +1010,25 @@ void ConversionRunTest::logsFolderRefusingWritesSaysSo()
              qPrintable(texts[0]));
     QCOMPARE(f.product(1), QStringLiteral("1|678|12"));
     QVERIFY(f.view.windowEnabled && !f.view.labelVisible(ViewLabel::Label6));
+}
+
+void ConversionRunTest::catalogueNamesInLogs()
+{
+    // Files of its own for each catalogue, whatever its name holds, that any folder takes; an
+    // ordinary name as it is. None needs the _2 of a second run in the same second.
+    TestPlatform tp;
+    for (const QString& catalogue : QStringList{"MIRKEL_2012", "MIRKEL]2012", "MIRKEL;2012",
+                                                QString(240, u'M'), QString(240, u'M') + u'X'}) {
+        QString path;
+        std::unique_ptr<TextWriter> writer;
+        QVERIFY(!createRunFile(tp.platform, "Ripristino", catalogue, tp.clock.now(), "sql",
+                               Encoding::CodePage, path, writer)
+                     .failed());
+        const QString name = QFileInfo(path).fileName();
+        QVERIFY2(name.endsWith("_2012_12_10_100000.sql") && name.size() <= 100, qPrintable(name));
+        QVERIFY(catalogue != "MIRKEL_2012" ||
+                name == "Ripristino_MIRKEL_2012_2012_12_10_100000.sql");
+    }
 }
 
 void ConversionRunTest::secondRunAtOnceGivesTheWindowBack()

@@ -1,13 +1,14 @@
 #include "platform/Downloader.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <limits>
 
 namespace {
 
@@ -70,6 +71,22 @@ private:
             socket->disconnectFromHost();
         } else if (path == "/silent") {
             // Reads the request and never answers.
+        } else if (path == "/trickle") {
+            // A byte every tenth of a second, without end.
+            socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+            auto* timer = new QTimer(socket);
+            connect(timer, &QTimer::timeout, socket, [socket] { socket->write("\t"); });
+            timer->start(100);
+        } else if (path == "/huge") {
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 314572800\r\n\r\n");
+        } else if (path == "/endless") {
+            socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+            const QByteArray block(64 * 1024, '\t');
+            socket->write(block);
+            connect(socket, &QTcpSocket::bytesWritten, socket, [socket, block] {
+                if (socket->bytesToWrite() < block.size())
+                    socket->write(block);
+            });
         } else {
             reply(socket, "404 Not Found", "<html>non trovato</html>");
         }
@@ -87,6 +104,22 @@ private:
 
 } // namespace
 
+// Ends the download once stopAfter bytes have arrived; the last count it heard is kept.
+struct Progress final : DownloadProgress
+{
+    bool going(qint64 received, qint64) override { return (heard = received) < stopAfter; }
+    qint64 stopAfter = std::numeric_limits<qint64>::max();
+    qint64 heard = -1;
+};
+
+// The test's own judge of a received file: a table holds a TAB.
+QString needsTab(const QString& file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) && f.readAll().contains('\t') ? QString()
+                                                                     : QStringLiteral("niente TAB");
+}
+
 class DownloaderTest : public QObject
 {
     Q_OBJECT
@@ -98,7 +131,7 @@ private slots:
     void answers();
     void failureKeepsEarlierFile();
     void refusedConnectionFails();
-    void silentServerFailsAfterTimeout();
+    void progressEndsTheDownload();
     void unwritableTargetFails();
 
 private:
@@ -106,6 +139,12 @@ private:
     QStringList folderEntries() const
     {
         return QDir(dir_->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    }
+    bool fetch(const QString& url, DownloadFailure& failure, Progress* progress = nullptr) const
+    {
+        Progress quiet;
+        HttpDownloader downloader(2000, 1024 * 1024);
+        return downloader.download(url, target(), needsTab, progress ? *progress : quiet, failure);
     }
 
     std::unique_ptr<QTemporaryDir> dir_;
@@ -120,42 +159,59 @@ void DownloaderTest::init()
 void DownloaderTest::answers_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QByteArray>("content"); // when ok
+    QTest::addColumn<QByteArray>("content"); // kept when the download succeeds
+    QTest::addColumn<QStringList>("told");   // what the failure says, when it fails
 
     const QByteArray body("Codice\tNuovo\r\n000000678\t000000901\tCorriere\xE8\r\n");
-    QTest::newRow("200") << "/ok" << true << body;
-    QTest::newRow("200, empty body") << "/empty" << false << QByteArray();
-    QTest::newRow("200, a page with no TAB") << "/proxy-page" << false << QByteArray();
-    QTest::newRow("200, chunked") << "/chunked" << true << QByteArray("Codice\t1");
-    QTest::newRow("redirect on the same server") << "/old" << true << body;
-    QTest::newRow("404") << "/missing" << false << QByteArray();
-    QTest::newRow("redirect to a 404") << "/old-missing" << false << QByteArray();
-    QTest::newRow("500") << "/error" << false << QByteArray();
-    QTest::newRow("body cut short") << "/short" << false << QByteArray();
+    const QString page = QStringLiteral("Ricevuto: una pagina web (text/plain) di ");
+    QTest::newRow("200") << "/ok" << body << QStringList();
+    QTest::newRow("200, chunked") << "/chunked" << QByteArray("Codice\t1") << QStringList();
+    QTest::newRow("redirect on the same server") << "/old" << body << QStringList();
+    // The check judges what came with 200; anything else fails without it.
+    QTest::newRow("200, empty body")
+        << "/empty" << QByteArray() << QStringList{"200 OK", "una risposta vuota. niente TAB"};
+    QTest::newRow("200, a page with no TAB")
+        << "/proxy-page" << QByteArray() << QStringList{"200 OK", page + "46 byte. niente TAB"};
+    QTest::newRow("404") << "/missing" << QByteArray()
+                         << QStringList{"Risposta del server: 404 Not Found", page + "24 byte."};
+    QTest::newRow("redirect to a 404") << "/old-missing" << QByteArray() << QStringList{"404"};
+    QTest::newRow("500") << "/error" << QByteArray()
+                         << QStringList{"500 Internal Server Error", "un file (text/plain)"};
+    QTest::newRow("body cut short")
+        << "/short" << QByteArray() << QStringList{"200 OK", "Trasferimento non concluso"};
+    // Bounded as a whole, and in size.
+    QTest::newRow("silent server") << "/silent" << QByteArray() << QStringList{"entro 2 secondi"};
+    QTest::newRow("a byte at a time")
+        << "/trickle" << QByteArray() << QStringList{"entro 2 secondi: ricevuti "};
+    QTest::newRow("300 MB announced") << "/huge" << QByteArray() << QStringList{"piu' di 1,0 MB"};
+    QTest::newRow("no end") << "/endless" << QByteArray() << QStringList{"piu' di 1,0 MB"};
 }
 
 void DownloaderTest::answers()
 {
     QFETCH(QString, path);
-    QFETCH(bool, ok);
     QFETCH(QByteArray, content);
+    QFETCH(QStringList, told);
     HttpServer server;
     QVERIFY(server.listening());
 
-    HttpDownloader downloader(30000);
-    QCOMPARE(downloader.download(server.url(path), target()), ok);
+    DownloadFailure failure;
+    QCOMPARE(fetch(server.url(path), failure), told.isEmpty());
     QVERIFY(!server.requested.isEmpty());
     QCOMPARE(server.requested.first(), path);
-    if (ok) {
+    if (told.isEmpty()) {
         QFile file(target());
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), content);
         QCOMPARE(folderEntries(), QStringList{QStringLiteral("Tabella.txt")});
-    } else {
-        // No file, and no half-written leftover beside it.
-        QCOMPARE(folderEntries(), QStringList{});
+        return;
     }
+    // No file, and no half-written leftover beside it; the operator is told what came.
+    QCOMPARE(folderEntries(), QStringList{});
+    QVERIFY(!failure.stopped);
+    QVERIFY(failure.what.startsWith(QStringLiteral("Indirizzo: ") + server.url(path)));
+    for (const QString& words : told)
+        QVERIFY2(failure.what.contains(words), qPrintable(failure.what));
 }
 
 void DownloaderTest::failureKeepsEarlierFile()
@@ -167,9 +223,9 @@ void DownloaderTest::failureKeepsEarlierFile()
 
     HttpServer server;
     QVERIFY(server.listening());
-    HttpDownloader downloader(30000);
-    for (const char* path : {"/missing", "/short"}) {
-        QVERIFY(!downloader.download(server.url(QString::fromLatin1(path)), target()));
+    for (const char* path : {"/missing", "/short", "/proxy-page"}) {
+        DownloadFailure failure;
+        QVERIFY(!fetch(server.url(QString::fromLatin1(path)), failure));
         QVERIFY(earlier.open(QIODevice::ReadOnly));
         QCOMPARE(earlier.readAll(), QByteArray("copia precedente\r\n"));
         earlier.close();
@@ -185,20 +241,21 @@ void DownloaderTest::refusedConnectionFails()
         QVERIFY(closed.listen(QHostAddress::LocalHost));
         port = closed.serverPort();
     }
-    HttpDownloader downloader(30000);
-    QVERIFY(!downloader.download(QStringLiteral("http://127.0.0.1:%1/ok").arg(port), target()));
+    DownloadFailure failure;
+    QVERIFY(!fetch(QStringLiteral("http://127.0.0.1:%1/ok").arg(port), failure));
     QCOMPARE(folderEntries(), QStringList{});
 }
 
-void DownloaderTest::silentServerFailsAfterTimeout()
+void DownloaderTest::progressEndsTheDownload()
 {
+    // Its no ends the download at once, saying nothing and keeping nothing.
     HttpServer server;
     QVERIFY(server.listening());
-    HttpDownloader downloader(500);
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(!downloader.download(server.url(QStringLiteral("/silent")), target()));
-    QVERIFY(timer.elapsed() < 30000); // only guards against a hang
+    Progress progress;
+    progress.stopAfter = 3;
+    DownloadFailure failure;
+    QVERIFY(!fetch(server.url(QStringLiteral("/trickle")), failure, &progress));
+    QVERIFY(failure.stopped && failure.what.isEmpty() && progress.heard >= 3);
     QCOMPARE(folderEntries(), QStringList{});
 }
 
@@ -207,8 +264,11 @@ void DownloaderTest::unwritableTargetFails()
     HttpServer server;
     QVERIFY(server.listening());
     HttpDownloader downloader(30000);
+    Progress progress;
+    DownloadFailure failure;
     QVERIFY(!downloader.download(server.url(QStringLiteral("/ok")),
-                                 QDir(dir_->path()).filePath(QStringLiteral("manca/Tabella.txt"))));
+                                 QDir(dir_->path()).filePath(QStringLiteral("manca/Tabella.txt")),
+                                 needsTab, progress, failure));
     QCOMPARE(folderEntries(), QStringList{});
 }
 

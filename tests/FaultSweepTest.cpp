@@ -274,6 +274,9 @@ void FaultSweepTest::everyOperationFailsInTurn()
                          QStringLiteral("ERROR:\tErrore numero: %1 ").arg(number)),
                      qPrintable(where + ": " + injectedLines[0]));
         }
+        // A list that could not be written leaves no file without a row.
+        for (const QString& list : QDir(s.tp.path("LOGS")).entryList({"Conversione_*"}))
+            QVERIFY2(s.tp.readFile("LOGS/" + list).count("\r\n") >= 2, at);
         const int notFoundBoxes =
             s.tp.dialogs.texts().count(QStringLiteral("Impossibile trovare il file"));
         QVERIFY2(notFoundBoxes <= (number == ErrorNumber::FileNotFound ? 1 : 0), at);

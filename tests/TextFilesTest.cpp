@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
 class TextFilesTest : public QObject
 {
     Q_OBJECT
@@ -21,6 +25,7 @@ private slots:
     void writerRefusesAfterClose();
     void openFailuresAreNumbered_data();
     void openFailuresAreNumbered();
+    void fileKeptByAnotherProgramIsNamed();
     void removesReadOnlyFile();
     void removingMissingFileFails();
     void folders();
@@ -78,6 +83,15 @@ void TextFilesTest::readsLines_data()
                                                    accents.join(QStringLiteral("\r\n")))
                                << accents;
     QTest::newRow("only a BOM") << QByteArray("\xEF\xBB\xBF") << QStringList{};
+    // Read a piece at a time: a character split between pieces comes out whole.
+    const QString wide = QString(40000, QChar(0x20AC)) + QStringLiteral("\r\nz");
+    QTest::newRow("UTF-16 LE across buffers")
+        << "\xFF\xFE" + QStringEncoder(QStringConverter::Utf16LE)(wide)
+        << QStringList{QString(40000, QChar(0x20AC)), "z"};
+    // Ctrl-Z ends a file saved by an old DOS editor; anywhere else it is a character.
+    QTest::newRow("Ctrl-Z at the end") << QByteArray("a\r\nb\r\n\x1A") << QStringList{"a", "b"};
+    QTest::newRow("Ctrl-Z inside")
+        << QByteArray("a\x1A\r\n\x1A\x1A") << QStringList{"a\x1A", "\x1A"};
     // Code-page text that happens to hold one valid UTF-8 pair elsewhere is still code page.
     QTest::newRow("code page, not UTF-8")
         << QByteArray("\xC3\xA8\r\ncaff\xE8")
@@ -193,8 +207,8 @@ void TextFilesTest::openFailuresAreNumbered_data()
     QTest::newRow("missing file") << "nothing.txt" << false << ErrorNumber::FileNotFound;
     QTest::newRow("missing folder, read") << "nowhere/x.txt" << false << ErrorNumber::PathNotFound;
     QTest::newRow("missing folder, write") << "nowhere/x.txt" << true << ErrorNumber::PathNotFound;
-    QTest::newRow("folder as file, read") << "sub" << false << ErrorNumber::PermissionDenied;
-    QTest::newRow("folder as file, write") << "sub" << true << ErrorNumber::PermissionDenied;
+    QTest::newRow("folder as file, read") << "sub" << false << ErrorNumber::PathFileAccess;
+    QTest::newRow("folder as file, write") << "sub" << true << ErrorNumber::PathFileAccess;
     // Created when missing: a new file refused is denied, not missing.
     QTest::newRow("new file refused") << QString(300, 'x') << true << ErrorNumber::PermissionDenied;
 }
@@ -218,6 +232,23 @@ void TextFilesTest::openFailuresAreNumbered()
     QCOMPARE(e.number, number);
     QVERIFY(!e.description.isEmpty());
     QVERIFY(!QFile::exists(path(QStringLiteral("nowhere"))));
+}
+
+void TextFilesTest::fileKeptByAnotherProgramIsNamed()
+{
+#if defined(Q_OS_WIN)
+    // Held as Excel holds a file it has open: shared with no one.
+    write(QStringLiteral("tenuto.txt"), "x\r\n");
+    const QString file = QDir::toNativeSeparators(path(QStringLiteral("tenuto.txt")));
+    const HANDLE held = CreateFileW(reinterpret_cast<const wchar_t*>(file.utf16()), GENERIC_READ, 0,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::unique_ptr<TextReader> reader;
+    const Error e = files_.openRead(file, reader);
+    CloseHandle(held);
+    QCOMPARE(e.description, QStringLiteral("File in uso da un altro programma: ") + file);
+#else
+    QSKIP("only Windows keeps other programs out of a file");
+#endif
 }
 
 void TextFilesTest::removesReadOnlyFile()

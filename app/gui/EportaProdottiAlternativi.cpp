@@ -146,6 +146,8 @@ void EportaProdottiAlternativi::buildControls()
     Label6 = label(Frame4, "Label6", QStringLiteral("Carico del file nella Tabella... "),
                    twips(360, 4440, 4575, 735));
     setFontSize(Label6, 13.5);
+    // What a wait or a download says may be copied, as a message box's text may.
+    Label6->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Label6->hide();
     LabelFatti =
         label(Frame4, "LabelFatti", QStringLiteral("0 - Elaborati"), twips(240, 6720, 3015, 255));
@@ -232,14 +234,12 @@ bool EportaProdottiAlternativi::Form_Load()
 
     QString why;
     if (!ReadHostConfig(path, mod_.hostConfig, &why)) {
-        // Said now, and again by the button's failure to connect: without it the operator
-        // sees only the driver's words, which never name the file.
-        hostConfigTrouble_ = QStringLiteral("Il file di configurazione %1 non e' valido: %2")
+        // Said now, and again by each button that would connect: a connection to half a
+        // configuration answers in the driver's words, which never name the file.
+        hostConfigTrouble_ = QStringLiteral("Il file di configurazione %1 non e' valido: %2\n\n"
+                                            "Correggerlo, poi riavviare il programma.")
                                  .arg(QDir::toNativeSeparators(path), why);
-        platform_.dialogs.message(hostConfigTrouble_ +
-                                      QStringLiteral("\n\nCorreggerlo, poi riavviare il "
-                                                     "programma."),
-                                  MsgIcon::Critical);
+        platform_.dialogs.message(hostConfigTrouble_, MsgIcon::Critical);
         return true;
     }
 
@@ -515,6 +515,8 @@ void EportaProdottiAlternativi::showWait(const QString& text)
         }
         setEnabled(true);
     }
-    Label6->setText(text);
+    // Set only when it changes: setting it again would drop the operator's selection.
+    if (Label6->text() != text)
+        Label6->setText(text);
     Label6->show();
 }

@@ -10,6 +10,8 @@ source "$E2E_DIR/../../scripts/lib/x11.sh"
 # it, and BUILD_DIR only holds the runs' folders and screenshots.
 TOOL_FILE=ConvertiCodiceTestata
 TOOL_RUNNER=()
+# Runs the program as another user when set (setpriv ...); faketime comes after it.
+TOOL_AS=()
 host_path() { echo "$1"; }
 if [[ -f "${E2E_PACKAGE:-$BUILD_DIR}/ConvertiCodiceTestata.exe" ]]; then
     source "$E2E_DIR/../../scripts/lib/wine.sh"
@@ -135,10 +137,13 @@ serve_catalogues() {
 
 # start_tool DIR FAKETIME: starts the program as the operator would. Sets TOOL_PID to the
 # program's own process (faketime runs it as a child and waits for it: a signal meant for
-# the program must not reach faketime instead), FAKETIME_PID to reap, and MAIN.
+# the program must not reach faketime instead), FAKETIME_PID to reap, and MAIN. A FAKETIME
+# starting with @ is libfaketime's own form: '@2012-12-10 10:00:00 x20' runs the clock, and
+# the program's timers, twenty times faster.
 start_tool() {
-    local dir=$1 when=$2
-    faketime "$when" "${TOOL_RUNNER[@]}" "$dir/$TOOL_FILE" >"$dir/stdout.txt" 2>&1 &
+    local dir=$1 when=$2 form=()
+    [[ "$when" == @* ]] && form=(-f)
+    "${TOOL_AS[@]}" faketime "${form[@]}" "$when" "${TOOL_RUNNER[@]}" "$dir/$TOOL_FILE" >"$dir/stdout.txt" 2>&1 &
     FAKETIME_PID=$!
     TOOL_PID=
     for ((i = 0; i < 100; i++)); do

@@ -53,17 +53,32 @@ QStringList FakeDialogs::texts() const
     return result;
 }
 
-bool FakeDownloader::download(const QString& url, const QString& localFile)
+bool FakeDownloader::download(const QString& url, const QString& localFile, const Check& check,
+                              DownloadProgress& progress, DownloadFailure& failure)
 {
     urls.append(url);
+    failure = {};
+    if (!progress.going(0, content ? content->size() : -1)) {
+        failure.stopped = true;
+        return false;
+    }
     if (claimsSuccessWithoutFile)
         return true;
+    failure.what = QStringLiteral("Nessuna risposta dal server");
     if (!content)
         return false;
-    QFile file(localFile);
-    if (!file.open(QIODevice::WriteOnly))
+    const QString part = localFile + QStringLiteral(".scaricamento");
+    QFile file(part);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*content) != content->size())
         return false;
-    return file.write(*content) == content->size();
+    file.close();
+    failure.what = check(part);
+    if (!failure.what.isEmpty() || (QFile::exists(localFile) && !QFile::remove(localFile)) ||
+        !QFile::rename(part, localFile)) {
+        QFile::remove(part);
+        return false;
+    }
+    return true;
 }
 
 void FakeView::setCaption(ViewLabel label, const QString& text)

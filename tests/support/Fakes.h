@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/MainView.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/Downloader.h"
+#include "platform/MainView.h"
 #include "platform/Platform.h"
 #include "platform/Shell.h"
 #include "platform/TextFiles.h"
@@ -64,12 +64,15 @@ public:
     QStringList texts() const;
 };
 
+// Keeps the downloader's word: the content goes beside the target, and takes its place only
+// when the check accepts it. The progress hears of it once.
 class FakeDownloader final : public Downloader
 {
 public:
-    bool download(const QString& url, const QString& localFile) override;
+    bool download(const QString& url, const QString& localFile, const Check& check,
+                  DownloadProgress& progress, DownloadFailure& failure) override;
 
-    // When set, a successful download writes these bytes to the target.
+    // When set, the server sends these bytes; otherwise it does not answer.
     std::optional<QByteArray> content;
     // Reports success but writes nothing, as a broken download function might.
     bool claimsSuccessWithoutFile = false;
