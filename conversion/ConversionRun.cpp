@@ -20,14 +20,6 @@
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
-namespace {
-
-const QString kCatalogueHeld = QStringLiteral(
-    "Un altro programma (per esempio il gestionale) tiene bloccato il database. Chiuderlo o "
-    "attendere che termini, poi riprovare.");
-
-} // namespace
-
 ConversionRun::ConversionRun(const Platform& platform, ErrorLog& log, const HostConfig& hostConfig,
                              MainView& view, QString& TabellaCodiciFile)
     : platform_(platform), log_(log), hostConfig_(hostConfig), view_(view),
@@ -190,13 +182,7 @@ ConversionRun::Stage ConversionRun::plan()
     planRun(run, connectionTarget());
     if (mode_ == Mode::Preview)
         return finishPreview();
-    // From here the counts and outcomes say what the apply did.
-    RunCounts& counts = plan_.counts;
-    counts.linesStaged = counts.converted = counts.moved = 0;
-    for (std::size_t p = 0; p < plan_.outcomes.size(); ++p) {
-        if (plan_.toConvert[p])
-            plan_.outcomes[p] = ProductOutcome();
-    }
+    plan_.beginApply();
     return Stage::Staging;
 }
 
@@ -282,19 +268,10 @@ void ConversionRun::endWith(const Error& e, bool logIt)
         view_.unloadWindow();
         return;
     }
-    // The engine's own words do not tell the operator what to do about a lock.
-    QString text = e.number == ErrorNumber::LockTimeout
-                       ? kCatalogueHeld + QStringLiteral("\n\n") + e.description
-                       : e.description;
-    // The log is where support looks; it must not be thought to hold this failure.
-    if (unlogged.failed())
-        text += QStringLiteral("\n\nNon e' stato possibile scrivere nemmeno il registro degli "
-                               "errori: ") +
-                unlogged.description;
     const QString details = mode_ == Mode::Convert
                                 ? report_->interruptedSummary(plan_, restorePath())
                                 : QStringLiteral("Nessun dato e' stato modificato.\n");
-    platform_.dialogs.messageWithDetails(text, details, MsgIcon::Critical);
+    platform_.dialogs.messageWithDetails(Trap::endingText(e, unlogged), details, MsgIcon::Critical);
     giveWindowBack();
 }
 

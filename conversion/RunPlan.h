@@ -81,4 +81,14 @@ struct RunPlan
     int appliedRows = -1; // staging rows that name a product after the rewrite; -1 unknown
 
     RunCounts counts;
+
+    // From the apply on, the counts and outcomes say what the run did, not what it will do.
+    void beginApply()
+    {
+        counts.linesStaged = counts.converted = counts.moved = 0;
+        for (std::size_t p = 0; p < outcomes.size(); ++p) {
+            if (toConvert[p])
+                outcomes[p] = ProductOutcome();
+        }
+    }
 };

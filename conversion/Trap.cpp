@@ -6,8 +6,14 @@
 #include "platform/Dialogs.h"
 
 namespace {
+
 const QString kLabel = QStringLiteral("CMDiNVERTI");
-}
+
+const QString kCatalogueHeld = QStringLiteral(
+    "Un altro programma (per esempio il gestionale) tiene bloccato il database. Chiuderlo o "
+    "attendere che termini, poi riprovare.");
+
+} // namespace
 
 Trap::Trap(Dialogs& dialogs, ErrorLog& log, End end)
     : dialogs_(dialogs), log_(log), end_(std::move(end))
@@ -47,4 +53,18 @@ void Trap::end(const Error& e, bool logIt)
 {
     end_(e, logIt);
     throw Leave{RunStage::Done};
+}
+
+QString Trap::endingText(const Error& e, const Error& unlogged)
+{
+    // The engine's own words do not tell the operator what to do about a lock.
+    QString text = e.number == ErrorNumber::LockTimeout
+                       ? kCatalogueHeld + QStringLiteral("\n\n") + e.description
+                       : e.description;
+    // The log is where support looks; it must not be thought to hold this failure.
+    if (unlogged.failed())
+        text += QStringLiteral("\n\nNon e' stato possibile scrivere nemmeno il registro degli "
+                               "errori: ") +
+                unlogged.description;
+    return text;
 }

@@ -36,6 +36,10 @@ public:
     // Ends the run for e, then leaves for Done.
     [[noreturn]] void end(const Error& e, bool logIt);
 
+    // What the box that ends the run says of e, and of the log when it could not be written
+    // (unlogged).
+    static QString endingText(const Error& e, const Error& unlogged);
+
 private:
     Dialogs& dialogs_;
     ErrorLog& log_;
