@@ -137,6 +137,7 @@ void planRun(RunContext& run, const db::ConnectionTarget& target)
     planLines(run, plan.rowsRead);
     // The rows the staging will leave: those read, then the new ones in the file's order.
     plan.rowsBefore = plan.rows.size();
+    plan.rows.reserve(plan.rowsBefore + std::size_t(plan.counts.linesStaged));
     for (const PlannedLine& line : plan.lines) {
         if (line.fate == PlannedLine::Fate::Stage)
             plan.rows.push_back({QVariant(), 0, line.newCode, line.oldCode, 0});

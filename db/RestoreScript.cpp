@@ -460,10 +460,16 @@ QString RestoreScript::text(const QString& value) const
     // and joined on, so the file reads the same in any code page.
     const bool sqlite = engine_ == Engine::Sqlite;
     const QString open = sqlite ? QStringLiteral("'") : QStringLiteral("N'");
-    // Most values are codes: one quoted run, written at once.
+    // Most values are codes: one quoted run, written at once into one allocation.
     if (std::all_of(value.begin(), value.end(),
-                    [](QChar c) { return printable(c.unicode()) && c != QLatin1Char('\''); }))
-        return open + value + QLatin1Char('\'');
+                    [](QChar c) { return printable(c.unicode()) && c != QLatin1Char('\''); })) {
+        QString quoted;
+        quoted.reserve(open.size() + value.size() + 1);
+        quoted += open;
+        quoted += value;
+        quoted += QLatin1Char('\'');
+        return quoted;
+    }
     const QString join = sqlite ? QStringLiteral(" || ") : QStringLiteral(" + ");
     QStringList parts;
     QString run;
