@@ -1,4 +1,5 @@
 #include "conversion/ConversionRun.h"
+#include "conversion/Restore.h"
 #include "conversion/TableAcquisition.h"
 #include "db/Database.h"
 #include "db/HostCatalog.h"
@@ -1174,6 +1175,44 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
     QCOMPARE(fixture::snapshot(f.catalogue), fixture::snapshot(reference.catalogue));
 }
 
+// "Ripristina", pressed as the operator would: yes to its question. With failAt, the first
+// press fails at that statement and must leave the catalogue as it found it. printed gets the
+// list's rows of the products left and the last box's numbers.
+void pressRipristina(RunFixture& f, int failAt, QStringList& printed)
+{
+    Restore restore(f.tp.platform, f.log, f.config, f.view);
+    if (failAt > 0) {
+        const QStringList before = dump(f.catalogue);
+        int seen = 0;
+        db::setFaultHook([&seen, failAt](const char* op) {
+            return QByteArray(op) == "execute" && ++seen == failAt
+                       ? Error{ErrorNumber::DeviceIo, QStringLiteral("interrotto")}
+                       : Error();
+        });
+        f.tp.dialogs.messageAnswers.push_back(MsgAnswer::Yes);
+        restore.execute();
+        db::setFaultHook({});
+        QCOMPARE(f.tp.dialogs.shown.last().icon, MsgIcon::Critical);
+        QCOMPARE(dump(f.catalogue), before);
+    }
+    f.tp.dialogs.messageAnswers.push_back(MsgAnswer::Yes);
+    restore.execute();
+    const ShownMessage question = f.tp.dialogs.shown[f.tp.dialogs.shown.size() - 2];
+    QCOMPARE(question.buttons, MsgButtons::YesNo);
+    QVERIFY(question.text.contains(
+        QStringLiteral("conversione del 10/12/2012 10:00:00: 2105 prodotti")));
+    const ShownMessage done = f.tp.dialogs.shown.last();
+    QCOMPARE(done.text, QStringLiteral("Ripristino completato."));
+    for (const QString& row : listRows(f, QStringLiteral("Ripristinati")))
+        if (row.contains(QStringLiteral("Lasciato")))
+            printed << row;
+    printed << done.details.section(u'\n', 0, 0);
+    // Applied files carry their mark: a second press offers nothing.
+    restore.execute();
+    QCOMPARE(f.tp.dialogs.shown.last().text,
+             QStringLiteral("Nessun file di ripristino da applicare per il catalogo MIRKEL2012."));
+}
+
 void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
 {
     QTest::addColumn<int>("stage"); // where the first run loses its database; -1 nowhere
@@ -1185,12 +1224,17 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
         << int(Stage::Rewrite) << QByteArray("commit") << 1;
     QTest::newRow("lost at the reassignment") << int(Stage::Reassign) << QByteArray("execute") << 0;
     QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0;
-    // The header's twelve lines, two blocks of the staging load with their trailers; the disk
+    // The header's thirteen lines, two blocks of the staging load with their trailers; the disk
     // fills up half way through the rewrite's first block.
-    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 17;
+    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 18;
     // The third block is on the disk, the second's trailer half turned into a comment.
     QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2;
     QTest::newRow("the host changed products since") << -1 << QByteArray("host") << 0;
+    // The same through "Ripristina"; skip: the statement the first press fails at (0 none),
+    // as a kill would leave it: the file under way rolled back.
+    QTest::newRow("by Ripristina") << -1 << QByteArray("button") << 0;
+    // After the products were put back, before the commit.
+    QTest::newRow("by Ripristina, stopped in a file") << -1 << QByteArray("button") << 32;
 }
 
 void ConversionRunTest::restoreFilesPutTheCatalogueBack()
@@ -1262,25 +1306,38 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     const auto exec = [&](const char* sql) {
         return fixture::exec(f.catalogue, QString::fromLatin1(sql));
     };
-    if (operation == "host")
+    const bool host = operation == "host" || operation == "button";
+    if (host)
         QVERIFY(exec("UPDATE Prodotti SET CodiceTestata='777' WHERE IDProd=100") &&
                 exec("UPDATE Prodotti SET IDDL=99 WHERE IDProd=101") &&
                 exec("INSERT INTO Prodotti VALUES (5000,'1','nuovo',34,1)"));
     // Newest first, as support runs them.
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
     QStringList printed;
-    for (const QString& name :
-         logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
-                        QDir::Files, QDir::Name | QDir::Reversed))
-        QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
-    if (operation == "host") {
-        QCOMPARE(printed.mid(printed.size() - 3),
-                 (QStringList{QStringLiteral("Lasciato: IDProd 100, CodiceTestata 777, IDDL 34: "
+    if (operation == "button")
+        pressRipristina(f, skip, printed);
+    else
+        for (const QString& name :
+             logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
+                            QDir::Files, QDir::Name | QDir::Reversed))
+            QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
+    if (host) {
+        const QStringList left =
+            operation == "host"
+                ? QStringList{QStringLiteral("Lasciato: IDProd 100, CodiceTestata 777, IDDL 34: "
                                              "codice cambiato dopo la conversione"),
                               QStringLiteral("Lasciato: IDProd 101, CodiceTestata 000950001, IDDL "
                                              "99: distributore cambiato dopo la conversione"),
                               QStringLiteral("Ripristino: 2103 prodotti rimessi come erano, 2 "
-                                             "lasciati perche' cambiati dopo la conversione.")}));
+                                             "lasciati perche' cambiati dopo la conversione.")}
+                : QStringList{QStringLiteral("100;;=\"777\";=\"777\";=\"Lasciato: codice cambiato "
+                                             "dopo la conversione (IDDL ora 34)\""),
+                              QStringLiteral("101;;=\"000950001\";=\"000950001\";=\"Lasciato: "
+                                             "distributore cambiato dopo la conversione (IDDL ora "
+                                             "99)\""),
+                              QStringLiteral("1 file applicati: 2103 prodotti rimessi come erano, "
+                                             "2 lasciati perche' cambiati dopo la conversione.")};
+        QCOMPARE(printed.mid(printed.size() - 3), left);
         QCOMPARE(f.product(100) + f.product(101) + f.product(5000),
                  QStringLiteral("100|777|34101|000950001|995000|1|34"));
         QVERIFY(exec("UPDATE Prodotti SET CodiceTestata=IDProd+19900, IDDL=12 WHERE IDProd<102 "
