@@ -114,11 +114,14 @@ void Restore::execute()
     view_.setLabelVisible(ViewLabel::Label7, false);
     view_.setLabelVisible(ViewLabel::Label6, true);
     ViewWait wait(view_, QStringLiteral("il ripristino"));
+    wait_ = &wait;
+    target_ = db::connectionTarget(hostConfig_.DBServerName, hostConfig_.DBUsername,
+                                   hostConfig_.DBPassword, view_.catalogue());
+    // This connection holds the catalogue's conversion lock; each file has one of its own.
     db::Connection connection;
     connection.setLockWait(&wait);
     Outcome outcome;
-    Error e = connection.open(db::connectionTarget(hostConfig_.DBServerName, hostConfig_.DBUsername,
-                                                   hostConfig_.DBPassword, view_.catalogue()));
+    Error e = connection.open(target_);
     // Not while a conversion changes the catalogue, nor two restores at once.
     bool granted = false;
     std::optional<db::Connection::LockHolder> holder;
@@ -126,25 +129,26 @@ void Restore::execute()
         e = connection.lockConversion(granted, holder);
     if (!e.failed() && !granted) {
         connection.close();
+        wait_ = nullptr;
         platform_.dialogs.message(Admission::anotherRunMessage(holder), MsgIcon::Exclamation);
         giveWindowBack();
         return;
     }
     if (!e.failed())
-        e = applyAll(connection, files, outcome);
+        e = applyAll(files, outcome);
     connection.close();
     connection.setLockWait(nullptr);
+    wait_ = nullptr;
     finish(e, outcome);
 }
 
-Error Restore::applyAll(db::Connection& connection, const std::vector<File>& files,
-                        Outcome& outcome)
+Error Restore::applyAll(const std::vector<File>& files, Outcome& outcome)
 {
     for (const File& file : files) {
         view_.setCaption(
             ViewLabel::Label6,
             QStringLiteral(" Ripristino della conversione del %1").arg(when(file.text.started)));
-        if (Error e = applyOne(connection, file, outcome); e.failed())
+        if (Error e = applyOne(file, outcome); e.failed())
             return {e.number,
                     QStringLiteral("%1\n\nIl file %2 non e' stato applicato: nessuna sua modifica "
                                    "e' rimasta. Premere di nuovo Ripristina per riprovare.")
@@ -154,14 +158,19 @@ Error Restore::applyAll(db::Connection& connection, const std::vector<File>& fil
     return {};
 }
 
-Error Restore::applyOne(db::Connection& connection, const File& file, Outcome& outcome)
+Error Restore::applyOne(const File& file, Outcome& outcome)
 {
+    db::Connection connection;
+    connection.setLockWait(wait_);
     db::RestoreOutcome applied;
-    const Error e = db::applyRestore(connection, file.text, applied, [this](int done, int total) {
-        view_.setProgressMaximum(total);
-        view_.setProgressValue(done);
-        view_.pumpEvents();
-    });
+    Error e = connection.open(target_);
+    if (!e.failed())
+        e = db::applyRestore(connection, file.text, applied, [this](int done, int total) {
+            view_.setProgressMaximum(total);
+            view_.setProgressValue(done);
+            view_.pumpEvents();
+        });
+    connection.close();
     if (e.failed())
         return e;
     for (const auto& [id, row] : applied.products) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/ConnectionString.h"
 #include "db/HostConfig.h"
 #include "db/RestoreRunner.h"
 #include "platform/Error.h"
@@ -13,7 +14,7 @@ class ErrorLog;
 class MainView;
 struct Platform;
 namespace db {
-class Connection;
+class LockWait;
 }
 
 // "Ripristina": puts the catalogue the window shows back as its runs found it, from the
@@ -47,8 +48,9 @@ private:
     // The files to apply, newest first.
     Error pending(std::vector<File>& files) const;
     bool confirmed(const std::vector<File>& files) const;
-    Error applyAll(db::Connection& connection, const std::vector<File>& files, Outcome& outcome);
-    Error applyOne(db::Connection& connection, const File& file, Outcome& outcome);
+    Error applyAll(const std::vector<File>& files, Outcome& outcome);
+    // On a session of its own, as osql runs one file at a time.
+    Error applyOne(const File& file, Outcome& outcome);
     void finish(const Error& e, const Outcome& outcome);
     void giveWindowBack();
 
@@ -56,4 +58,6 @@ private:
     ErrorLog& log_;
     const HostConfig& hostConfig_;
     MainView& view_;
+    db::ConnectionTarget target_;
+    db::LockWait* wait_ = nullptr; // the window's, while the action runs
 };

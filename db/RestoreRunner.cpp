@@ -104,8 +104,8 @@ bool splitStatements(const QString& text, QStringList& statements)
     return start >= 0 || !quote.isNull();
 }
 
-// sqlcmd's batches: the text between lines that hold GO alone.
-QStringList splitBatches(const QStringList& lines)
+// sqlcmd's batches: the text between lines that hold GO alone. cut: text follows the last GO.
+QStringList splitBatches(const QStringList& lines, bool& cut)
 {
     QStringList batches;
     QStringList batch;
@@ -125,6 +125,7 @@ QStringList splitBatches(const QStringList& lines)
         const QString t = line.trimmed();
         blank = blank && (t.isEmpty() || t.startsWith(QStringLiteral("--")));
     }
+    cut = !blank;
     end();
     return batches;
 }
@@ -202,7 +203,7 @@ RestoreText readRestore(const QStringList& lines)
     if (sqlite)
         file.cutShort = splitStatements(lines.join(QStringLiteral("\n")), file.units);
     else
-        file.units = splitBatches(lines);
+        file.units = splitBatches(lines, file.cutShort);
     file.products = countProducts(file.units);
     return file;
 }
@@ -226,7 +227,8 @@ Error applyRestore(Connection& connection, const RestoreText& file, RestoreOutco
     };
     bool open = false; // a transaction of the file, on the embedded engine
     Error e;
-    for (int i = 0; i < file.units.size() && !e.failed(); ++i) {
+    const int units = int(file.units.size());
+    for (int i = 0; i < units && !e.failed(); ++i) {
         QString unit = file.units[i];
         // The file lists the products it left; the program lists those it put back too.
         if (sqlite && unit == forget)
@@ -235,18 +237,21 @@ Error applyRestore(Connection& connection, const RestoreText& file, RestoreOutco
             unit.replace(forget, list + QLatin1Char(' ') + forget);
         if (!e.failed())
             e = connection.batch(unit, row);
+        // A batch a crash cut short is a block that never committed: the trailer before it
+        // committed everything else.
+        if (e.failed() && !sqlite && file.cutShort && i == units - 1)
+            e = {};
         if (!e.failed() && sqlite)
             open = unit == kBegin || (open && unit != kCommit);
         if (progress)
-            progress(i + 1, int(file.units.size()));
+            progress(i + 1, units);
     }
-    if (!e.failed() && sqlite && file.cutShort)
-        e = {ErrorNumber::Unspecified,
-             QStringLiteral("Il file di ripristino finisce con un'istruzione incompleta.")};
-    // What sqlite3 or sqlcmd leaves behind when it ends: nothing the file did not commit.
+    // What sqlite3 or sqlcmd leaves behind when it ends: nothing the file did not commit, as
+    // a statement a crash cut short at the end, which never runs here, and the block it
+    // belongs to.
     if (sqlite && open)
         connection.execute(QStringLiteral("ROLLBACK;"));
-    else if (!sqlite && e.failed())
+    else if (!sqlite)
         connection.execute(QStringLiteral("IF @@TRANCOUNT > 0 ROLLBACK TRANSACTION;"));
     return e;
 }

@@ -24,7 +24,8 @@ struct RestoreText
     int products = 0;               // how many products it can put back
     // What sqlite3 runs one at a time (statements), or sqlcmd (the batches between GO lines).
     QStringList units;
-    // A statement cut short at the end: sqlite3 refuses it, sqlcmd runs it as a batch.
+    // Text after the last whole statement (after the last GO): where a crash cut the file. On
+    // the embedded engine it is not a unit; on SQL Server it is the last one.
     bool cutShort = false;
 };
 
@@ -48,9 +49,10 @@ struct RestoreOutcome
 };
 
 // Runs the file on connection, open on its catalogue, one unit after the other as sqlite3
-// -bail or sqlcmd -b would, and reads the lists its last trailer prints. On a failure what
-// the file had not committed is rolled back, as when sqlite3 or sqlcmd ends. progress hears
-// each unit done.
+// -bail or sqlcmd -b would, and reads the lists its last trailer prints. What the file had not
+// committed when it ends or fails is rolled back, as when sqlite3 or sqlcmd ends; the end a
+// crash cut off is no failure. Run one file a session: a file's header refuses a session
+// another one did not finish. progress hears each unit done.
 Error applyRestore(Connection& connection, const RestoreText& file, RestoreOutcome& outcome,
                    const std::function<void(int done, int total)>& progress);
 

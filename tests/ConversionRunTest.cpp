@@ -1181,6 +1181,15 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
 void pressRipristina(RunFixture& f, int failAt, QStringList& printed)
 {
     Restore restore(f.tp.platform, f.log, f.config, f.view);
+    // A catalogue whose name differs only in what a file name cannot hold shares the name.
+    const QDir logs(f.tp.path(QStringLiteral("LOGS")));
+    const QString ours = logs.entryList({QStringLiteral("Ripristino_*.sql")}).value(0);
+    QByteArray other = f.tp.readFile(QStringLiteral("LOGS/") + ours);
+    QVERIFY(other.contains("\r\n-- catalogo: 'MIRKEL2012'\r\n"));
+    other.replace("\r\n-- catalogo: 'MIRKEL2012'", "\r\n-- catalogo: 'MIRKEL2012' || char(224)");
+    f.tp.writeFile(QStringLiteral("LOGS/") +
+                       QString(ours).replace(QStringLiteral(".sql"), QStringLiteral("_9.sql")),
+                   other);
     if (failAt > 0) {
         const QStringList before = dump(f.catalogue);
         int seen = 0;
@@ -1201,6 +1210,7 @@ void pressRipristina(RunFixture& f, int failAt, QStringList& printed)
     QCOMPARE(question.buttons, MsgButtons::YesNo);
     QVERIFY(question.text.contains(
         QStringLiteral("conversione del 10/12/2012 10:00:00: 2105 prodotti")));
+    QCOMPARE(question.text.count(QStringLiteral("- conversione del")), 1);
     const ShownMessage done = f.tp.dialogs.shown.last();
     QCOMPARE(done.text, QStringLiteral("Ripristino completato."));
     for (const QString& row : listRows(f, QStringLiteral("Ripristinati")))
