@@ -9,6 +9,7 @@
 #include "tests/support/FaultyTextFiles.h"
 #include "tests/support/HostFixture.h"
 #include "tests/support/RunFixture.h"
+#include "tests/support/StandIn.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -212,6 +213,8 @@ private slots:
     void restoreFilesPutTheCatalogueBack_data();
     void restoreFilesPutTheCatalogueBack();
     void restoreStatementsHoldAtMost500Rows();
+    void ripristinaOnSqlServer_data();
+    void ripristinaOnSqlServer();
 };
 
 void ConversionRunTest::admission_data()
@@ -1178,15 +1181,17 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
 // "Ripristina", pressed as the operator would: yes to its question. With failAt, the first
 // press fails at that statement and must leave the catalogue as it found it. printed gets the
 // list's rows of the products left and the last box's numbers.
-void pressRipristina(RunFixture& f, int failAt, QStringList& printed)
+void pressRipristina(RunFixture& f, int failAt, QStringList& printed, int products = 2105)
 {
     Restore restore(f.tp.platform, f.log, f.config, f.view);
     // A catalogue whose name differs only in what a file name cannot hold shares the name.
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
     const QString ours = logs.entryList({QStringLiteral("Ripristino_*.sql")}).value(0);
     QByteArray other = f.tp.readFile(QStringLiteral("LOGS/") + ours);
-    QVERIFY(other.contains("\r\n-- catalogo: 'MIRKEL2012'\r\n"));
-    other.replace("\r\n-- catalogo: 'MIRKEL2012'", "\r\n-- catalogo: 'MIRKEL2012' || char(224)");
+    const qsizetype at = other.indexOf("\r\n-- catalogo: ");
+    QVERIFY(at >= 0);
+    const qsizetype end = other.indexOf("\r\n", at + 2);
+    other.insert(end, other.mid(at, end - at).contains("N'") ? " + NCHAR(224)" : " || char(224)");
     f.tp.writeFile(QStringLiteral("LOGS/") +
                        QString(ours).replace(QStringLiteral(".sql"), QStringLiteral("_9.sql")),
                    other);
@@ -1209,7 +1214,7 @@ void pressRipristina(RunFixture& f, int failAt, QStringList& printed)
     const ShownMessage question = f.tp.dialogs.shown[f.tp.dialogs.shown.size() - 2];
     QCOMPARE(question.buttons, MsgButtons::YesNo);
     QVERIFY(question.text.contains(
-        QStringLiteral("conversione del 10/12/2012 10:00:00: 2105 prodotti")));
+        QStringLiteral("conversione del 10/12/2012 10:00:00: %1 prodotti").arg(products)));
     QCOMPARE(question.text.count(QStringLiteral("- conversione del")), 1);
     const ShownMessage done = f.tp.dialogs.shown.last();
     QCOMPARE(done.text, QStringLiteral("Ripristino completato."));
@@ -1373,6 +1378,56 @@ void ConversionRunTest::restoreStatementsHoldAtMost500Rows()
         }
         QCOMPARE(rows, (QList<int>{500, 500, 1}));
     }
+}
+
+void ConversionRunTest::ripristinaOnSqlServer_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::newRow("newest") << QString();
+    QTest::newRow("2000") << QStringLiteral("2000");
+}
+
+void ConversionRunTest::ripristinaOnSqlServer()
+{
+    // The file's batches through the program's own ODBC connection, on the stand-in.
+    QFETCH(QString, version);
+    if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    RunFixture f(standardProducts()
+                 << ProductRow{6, QStringLiteral("42"), QStringLiteral("T"), 12});
+    f.table(standardTable() + "900042\tt\t42\t1\t\r\n");
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    fixture::StandIn server;
+    const QString why = server.start(f.tp.path(QStringLiteral("db")), QStringLiteral("mirkel"),
+                                     QStringLiteral("Pw1"), version);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    f.config.DBServerName = server.server();
+    f.config.DBUsername = QStringLiteral("mirkel");
+    f.config.DBPassword = QStringLiteral("Pw1");
+    const QStringList before = dump(f.catalogue);
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
+    QVERIFY(
+        fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET CodiceTestata='777' "
+                                                  "WHERE IDProd=1")) &&
+        fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET IDDL=99 WHERE IDProd=2")));
+    QStringList printed;
+    pressRipristina(f, 0, printed, 3);
+    QCOMPARE(
+        printed.mid(printed.size() - 3),
+        (QStringList{QStringLiteral("1;;=\"777\";=\"777\";=\"Lasciato: codice cambiato dopo la "
+                                    "conversione (IDDL ora 34)\""),
+                     QStringLiteral("2;;=\"000901001\";=\"000901001\";=\"Lasciato: distributore "
+                                    "cambiato dopo la conversione (IDDL ora 99)\""),
+                     QStringLiteral("1 file applicati: 1 prodotti rimessi come erano, 2 "
+                                    "lasciati perche' cambiati dopo la conversione.")}));
+    QVERIFY(fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET CodiceTestata=CASE "
+                                                      "IDProd WHEN 1 THEN '678' ELSE '1001' END, "
+                                                      "IDDL=12 WHERE IDProd<3")));
+    QCOMPARE(dump(f.catalogue), before);
 }
 
 QTEST_GUILESS_MAIN(ConversionRunTest)
