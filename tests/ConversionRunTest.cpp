@@ -1383,14 +1383,18 @@ void ConversionRunTest::restoreStatementsHoldAtMost500Rows()
 void ConversionRunTest::ripristinaOnSqlServer_data()
 {
     QTest::addColumn<QString>("version");
-    QTest::newRow("newest") << QString();
-    QTest::newRow("2000") << QStringLiteral("2000");
+    QTest::addColumn<int>("failAt"); // as in pressRipristina
+    QTest::newRow("newest") << QString() << 0;
+    QTest::newRow("2000") << QStringLiteral("2000") << 0;
+    // In the blocks, their transaction open.
+    QTest::newRow("2000, stopped in the file") << QStringLiteral("2000") << 9;
 }
 
 void ConversionRunTest::ripristinaOnSqlServer()
 {
     // The file's batches through the program's own ODBC connection, on the stand-in.
     QFETCH(QString, version);
+    QFETCH(int, failAt);
     if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
         QSKIP(qPrintable(why));
     RunFixture f(standardProducts()
@@ -1415,7 +1419,7 @@ void ConversionRunTest::ripristinaOnSqlServer()
                                                   "WHERE IDProd=1")) &&
         fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET IDDL=99 WHERE IDProd=2")));
     QStringList printed;
-    pressRipristina(f, 0, printed, 3);
+    pressRipristina(f, failAt, printed, 3);
     QCOMPARE(
         printed.mid(printed.size() - 3),
         (QStringList{QStringLiteral("1;;=\"777\";=\"777\";=\"Lasciato: codice cambiato dopo la "
