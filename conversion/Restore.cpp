@@ -179,8 +179,10 @@ Error Restore::applyOne(const File& file, Outcome& outcome)
         if (!added)
             at->second = {at->second.codeBefore, row.codeAfter, row.left};
     }
-    // Without its mark the file is offered again: applied again it changes nothing.
-    if (Error mark = platform_.files.appendLine(file.path, db::appliedMark(platform_.clock.now()));
+    // Without its mark the file is offered again: applied again it changes nothing. The mark
+    // starts a line of its own also where a crash cut the file's last line.
+    if (Error mark = platform_.files.appendLine(
+            file.path, QStringLiteral("\r\n") + db::appliedMark(platform_.clock.now()));
         mark.failed())
         log_.LogError(mark, kLabel,
                       QStringLiteral("Ripristino applicato, ma non segnato nel file ") +

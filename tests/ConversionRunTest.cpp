@@ -1250,6 +1250,8 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
     QTest::newRow("by Ripristina") << -1 << QByteArray("button") << 0;
     // After the products were put back, before the commit.
     QTest::newRow("by Ripristina, stopped in a file") << -1 << QByteArray("button") << 32;
+    // A crash cut the file in a block that never committed (-1): its end is no failure.
+    QTest::newRow("by Ripristina, the file cut by a crash") << -1 << QByteArray("button") << -1;
 }
 
 void ConversionRunTest::restoreFilesPutTheCatalogueBack()
@@ -1329,8 +1331,15 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     // Newest first, as support runs them.
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
     QStringList printed;
+    if (operation == "button" && skip < 0) {
+        const QString name = logs.entryList({QStringLiteral("Ripristino_*.sql")}).value(0);
+        f.tp.writeFile(QStringLiteral("LOGS/") + name,
+                       f.tp.readFile(QStringLiteral("LOGS/") + name) +
+                           "BEGIN TRANSACTION;\r\nUPDATE Prodotti SET Testata='x' WHERE IDProd=3;"
+                           "\r\nWITH v (o, n) AS (VALUES\r\n('1;");
+    }
     if (operation == "button")
-        pressRipristina(f, skip, printed);
+        pressRipristina(f, std::max(skip, 0), printed);
     else
         for (const QString& name :
              logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
