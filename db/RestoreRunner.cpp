@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <algorithm>
 #include <optional>
 
 namespace db {
