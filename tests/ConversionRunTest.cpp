@@ -1178,15 +1178,17 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
     QCOMPARE(fixture::snapshot(f.catalogue), fixture::snapshot(reference.catalogue));
 }
 
-// "Ripristina", pressed as the operator would: yes to its question. With failAt, the first
-// press fails at that statement and must leave the catalogue as it found it. printed gets the
-// list's rows of the products left and the last box's numbers.
+// "Ripristina", pressed as the operator would: yes to its question, which offers every file
+// and, when products is not 0, that many products. With failAt, the first press fails at that
+// statement and must leave the catalogue as it found it. printed gets the list's rows of the
+// products left and the last box's numbers.
 void pressRipristina(RunFixture& f, int failAt, QStringList& printed, int products = 2105)
 {
     Restore restore(f.tp.platform, f.log, f.config, f.view);
     // A catalogue whose name differs only in what a file name cannot hold shares the name.
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
-    const QString ours = logs.entryList({QStringLiteral("Ripristino_*.sql")}).value(0);
+    const QStringList files = logs.entryList({QStringLiteral("Ripristino_*.sql")});
+    const QString ours = files.value(0);
     QByteArray other = f.tp.readFile(QStringLiteral("LOGS/") + ours);
     const qsizetype at = other.indexOf("\r\n-- catalogo: ");
     QVERIFY(at >= 0);
@@ -1213,9 +1215,10 @@ void pressRipristina(RunFixture& f, int failAt, QStringList& printed, int produc
     restore.execute();
     const ShownMessage question = f.tp.dialogs.shown[f.tp.dialogs.shown.size() - 2];
     QCOMPARE(question.buttons, MsgButtons::YesNo);
-    QVERIFY(question.text.contains(
-        QStringLiteral("conversione del 10/12/2012 10:00:00: %1 prodotti").arg(products)));
-    QCOMPARE(question.text.count(QStringLiteral("- conversione del")), 1);
+    QVERIFY(products == 0 ||
+            question.text.contains(
+                QStringLiteral("conversione del 10/12/2012 10:00:00: %1 prodotti").arg(products)));
+    QCOMPARE(question.text.count(QStringLiteral("- conversione del")), files.size());
     const ShownMessage done = f.tp.dialogs.shown.last();
     QCOMPARE(done.text, QStringLiteral("Ripristino completato."));
     for (const QString& row : listRows(f, QStringLiteral("Ripristinati")))
@@ -1233,25 +1236,31 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
     QTest::addColumn<int>("stage"); // where the first run loses its database; -1 nowhere
     QTest::addColumn<QByteArray>("operation");
     QTest::addColumn<int>("skip");
-    QTest::newRow("two whole runs") << -1 << QByteArray() << 0;
-    QTest::newRow("lost in the staging load") << int(Stage::Staging) << QByteArray("commit") << 1;
+    // "Ripristina" instead of the files run by hand: 0 no, 1 yes, more: its first press fails
+    // at that statement, as a kill would leave it (the file under way rolled back); -1 yes, on
+    // a file a crash cut in a block that never committed, whose end is no failure.
+    QTest::addColumn<int>("press");
+    QTest::newRow("two whole runs") << -1 << QByteArray() << 0 << 0;
+    QTest::newRow("lost in the staging load")
+        << int(Stage::Staging) << QByteArray("commit") << 1 << 0;
     QTest::newRow("lost half way through the rewrite")
-        << int(Stage::Rewrite) << QByteArray("commit") << 1;
-    QTest::newRow("lost at the reassignment") << int(Stage::Reassign) << QByteArray("execute") << 0;
-    QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0;
+        << int(Stage::Rewrite) << QByteArray("commit") << 1 << 0;
+    QTest::newRow("lost at the reassignment")
+        << int(Stage::Reassign) << QByteArray("execute") << 0 << 0;
+    QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0 << 0;
     // The header's thirteen lines, two blocks of the staging load with their trailers; the disk
     // fills up half way through the rewrite's first block.
-    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 18;
+    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 18 << 0;
     // The third block is on the disk, the second's trailer half turned into a comment.
-    QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2;
-    QTest::newRow("the host changed products since") << -1 << QByteArray("host") << 0;
-    // The same through "Ripristina"; skip: the statement the first press fails at (0 none),
-    // as a kill would leave it: the file under way rolled back.
-    QTest::newRow("by Ripristina") << -1 << QByteArray("button") << 0;
+    QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2 << 0;
+    QTest::newRow("the host changed products since") << -1 << QByteArray("host") << 0 << 0;
+    QTest::newRow("by Ripristina") << -1 << QByteArray("host") << 0 << 1;
     // After the products were put back, before the commit.
-    QTest::newRow("by Ripristina, stopped in a file") << -1 << QByteArray("button") << 32;
-    // A crash cut the file in a block that never committed (-1): its end is no failure.
-    QTest::newRow("by Ripristina, the file cut by a crash") << -1 << QByteArray("button") << -1;
+    QTest::newRow("by Ripristina, stopped in a file") << -1 << QByteArray("host") << 0 << 32;
+    QTest::newRow("by Ripristina, the file cut by a crash") << -1 << QByteArray("host") << 0 << -1;
+    // Two files, the newer one over what the older one left: newest first.
+    QTest::newRow("lost half way through the rewrite, by Ripristina")
+        << int(Stage::Rewrite) << QByteArray("commit") << 1 << 1;
 }
 
 void ConversionRunTest::restoreFilesPutTheCatalogueBack()
@@ -1259,6 +1268,7 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     QFETCH(int, stage);
     QFETCH(QByteArray, operation);
     QFETCH(int, skip);
+    QFETCH(int, press);
     // More changes a stage than one transaction holds, so that it commits more than once.
     QList<ProductRow> products = standardProducts();
     products << ProductRow{6, QStringLiteral(" 0042\t"), QStringLiteral("L'Espresso \"oggi\""), 12}
@@ -1323,7 +1333,7 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     const auto exec = [&](const char* sql) {
         return fixture::exec(f.catalogue, QString::fromLatin1(sql));
     };
-    const bool host = operation == "host" || operation == "button";
+    const bool host = operation == "host";
     if (host)
         QVERIFY(exec("UPDATE Prodotti SET CodiceTestata='777' WHERE IDProd=100") &&
                 exec("UPDATE Prodotti SET IDDL=99 WHERE IDProd=101") &&
@@ -1331,15 +1341,15 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     // Newest first, as support runs them.
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
     QStringList printed;
-    if (operation == "button" && skip < 0) {
+    if (press < 0) {
         const QString name = logs.entryList({QStringLiteral("Ripristino_*.sql")}).value(0);
         f.tp.writeFile(QStringLiteral("LOGS/") + name,
                        f.tp.readFile(QStringLiteral("LOGS/") + name) +
                            "BEGIN TRANSACTION;\r\nUPDATE Prodotti SET Testata='x' WHERE IDProd=3;"
                            "\r\nWITH v (o, n) AS (VALUES\r\n('1;");
     }
-    if (operation == "button")
-        pressRipristina(f, std::max(skip, 0), printed);
+    if (press != 0)
+        pressRipristina(f, press > 1 ? press : 0, printed, host ? 2105 : 0);
     else
         for (const QString& name :
              logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
@@ -1347,7 +1357,7 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
             QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
     if (host) {
         const QStringList left =
-            operation == "host"
+            press == 0
                 ? QStringList{QStringLiteral("Lasciato: IDProd 100, CodiceTestata 777, IDDL 34: "
                                              "codice cambiato dopo la conversione"),
                               QStringLiteral("Lasciato: IDProd 101, CodiceTestata 000950001, IDDL "
