@@ -20,14 +20,6 @@
 #include "platform/Platform.h"
 #include "platform/TextFiles.h"
 
-namespace {
-
-const QString kCatalogueHeld = QStringLiteral(
-    "Un altro programma (per esempio il gestionale) tiene bloccato il database. Chiuderlo o "
-    "attendere che termini, poi riprovare.");
-
-} // namespace
-
 ConversionRun::ConversionRun(const Platform& platform, ErrorLog& log, const HostConfig& hostConfig,
                              MainView& view, QString& TabellaCodiciFile)
     : platform_(platform), log_(log), hostConfig_(hostConfig), view_(view),
@@ -278,7 +270,7 @@ void ConversionRun::endWith(const Error& e, bool logIt)
     }
     // The engine's own words do not tell the operator what to do about a lock.
     QString text = e.number == ErrorNumber::LockTimeout
-                       ? kCatalogueHeld + QStringLiteral("\n\n") + e.description
+                       ? Admission::catalogueHeldMessage() + QStringLiteral("\n\n") + e.description
                        : e.description;
     // The log is where support looks; it must not be thought to hold this failure.
     if (unlogged.failed())

@@ -148,11 +148,10 @@ Error Restore::applyAll(const std::vector<File>& files, Outcome& outcome)
         view_.setCaption(
             ViewLabel::Label6,
             QStringLiteral(" Ripristino della conversione del %1").arg(when(file.text.started)));
-        if (Error e = applyOne(file, outcome); e.failed())
-            return {e.number,
-                    QStringLiteral("%1\n\nIl file %2 non e' stato applicato: nessuna sua modifica "
-                                   "e' rimasta. Premere di nuovo Ripristina per riprovare.")
-                        .arg(e.description, QDir::toNativeSeparators(file.path))};
+        if (Error e = applyOne(file, outcome); e.failed()) {
+            outcome.failedFile = QDir::toNativeSeparators(file.path);
+            return e;
+        }
         ++outcome.files;
     }
     return {};
@@ -214,6 +213,8 @@ void Restore::finish(const Error& e, const Outcome& outcome)
                                       list.failure().description
         : list.path().isEmpty() ? QString()
                                 : QStringLiteral("\nElenco dei prodotti: ") + list.path();
+    if (e.failed() && !db::keptOutOfTheLog(e.number))
+        log_.LogError(e, kLabel, outcome.failedFile);
     if (e.number == ErrorNumber::Interrupted) {
         // Chiudi during a wait: what was not committed is rolled back; the window closes.
         giveWindowBack();
@@ -221,9 +222,15 @@ void Restore::finish(const Error& e, const Outcome& outcome)
         return;
     }
     if (e.failed()) {
-        if (!db::keptOutOfTheLog(e.number))
-            log_.LogError(e, kLabel);
-        platform_.dialogs.messageWithDetails(e.description, numbers + listed, MsgIcon::Critical);
+        QString text = e.number == ErrorNumber::LockTimeout
+                           ? Admission::catalogueHeldMessage() + QStringLiteral("\n\n")
+                           : QString();
+        text += e.description;
+        if (!outcome.failedFile.isEmpty())
+            text += QStringLiteral("\n\nIl file %1 non e' stato applicato: nessuna sua modifica "
+                                   "e' rimasta. Premere di nuovo Ripristina per riprovare.")
+                        .arg(outcome.failedFile);
+        platform_.dialogs.messageWithDetails(text, numbers + listed, MsgIcon::Critical);
     } else {
         platform_.dialogs.messageWithDetails(QStringLiteral("Ripristino completato."),
                                              numbers + listed, MsgIcon::Information);

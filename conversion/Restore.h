@@ -43,6 +43,7 @@ private:
     {
         int files = 0;
         std::map<qint64, db::RestoreOutcome::Row> products;
+        QString failedFile; // the file that failed, native separators
     };
 
     // The files to apply, newest first.

@@ -916,9 +916,13 @@ void ConversionRunTest::engineFailureEndsTheRun()
 void ConversionRunTest::lockedCatalogueEndsTheRun_data()
 {
     QTest::addColumn<QString>("held"); // and product 1 afterwards
-    QTest::newRow("for good") << QStringLiteral("for good|1|678|12");
-    QTest::newRow("released during the wait") << QStringLiteral("released|1|000900678|34");
-    QTest::newRow("Chiudi during the wait") << QStringLiteral("Chiudi|1|678|12");
+    QTest::addColumn<bool>("restore"); // held for "Ripristina" after a run
+    QTest::newRow("for good") << QStringLiteral("for good|1|678|12") << false;
+    QTest::newRow("released during the wait") << QStringLiteral("released|1|000900678|34") << false;
+    QTest::newRow("Chiudi during the wait") << QStringLiteral("Chiudi|1|678|12") << false;
+    QTest::newRow("Ripristina, for good") << QStringLiteral("for good|1|000900678|34") << true;
+    QTest::newRow("Ripristina, released") << QStringLiteral("released|1|678|12") << true;
+    QTest::newRow("Ripristina, Chiudi") << QStringLiteral("Chiudi|1|000900678|34") << true;
 }
 
 void ConversionRunTest::lockedCatalogueEndsTheRun()
@@ -926,8 +930,15 @@ void ConversionRunTest::lockedCatalogueEndsTheRun()
     QFETCH(QString, held);
     const QString product1 = held.section(QLatin1Char('|'), 1);
     held = held.section(QLatin1Char('|'), 0, 0);
+    QFETCH(bool, restore);
     RunFixture f(standardProducts());
     f.table(standardTable());
+    if (restore) {
+        f.run();
+        f.view.unloads = 0;
+        f.tp.dialogs.messageAnswers.push_back(MsgAnswer::Yes);
+    }
+    const qsizetype shown = f.tp.dialogs.shown.size() + (restore ? 1 : 0);
     // Another program holds the catalogue's write lock from before the button is pressed.
     db::setLockTimeoutMs(held == QLatin1String("for good") ? 500 : 20000);
     {
@@ -941,7 +952,10 @@ void ConversionRunTest::lockedCatalogueEndsTheRun()
                 lock.exec(QStringLiteral("ROLLBACK"));
             f.view.closePressed = held == QLatin1String("Chiudi");
         };
-        f.run();
+        if (restore)
+            Restore(f.tp.platform, f.log, f.config, f.view).execute();
+        else
+            f.run();
         lock.exec(QStringLiteral("ROLLBACK"));
     }
     QSqlDatabase::removeDatabase("other");
@@ -953,7 +967,7 @@ void ConversionRunTest::lockedCatalogueEndsTheRun()
         return;
     // Chiudi closes the window without a box; past the bound, what to do about it, then the
     // engine's own words.
-    const QStringList texts = f.tp.dialogs.texts();
+    const QStringList texts = f.tp.dialogs.texts().mid(shown);
     QCOMPARE(f.view.unloads, held == QLatin1String("Chiudi") ? 1 : 0);
     QCOMPARE(texts.size(), held == QLatin1String("Chiudi") ? 0 : 1);
     QVERIFY(texts.isEmpty() || (texts[0].startsWith(QStringLiteral("Un altro programma")) &&
