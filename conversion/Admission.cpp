@@ -54,4 +54,10 @@ QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holde
     return text;
 }
 
+QString catalogueHeldMessage()
+{
+    return QStringLiteral("Un altro programma (per esempio il gestionale) tiene bloccato il "
+                          "database. Chiuderlo o attendere che termini, poi riprovare.");
+}
+
 } // namespace Admission

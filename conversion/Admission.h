@@ -20,4 +20,7 @@ bool admitted(const Platform& platform, const MainView& view, bool conversion);
 // support removes it.
 QString anotherRunMessage(const std::optional<db::Connection::LockHolder>& holder);
 
+// A statement waited past the bound for a lock another program holds: what to do about it.
+QString catalogueHeldMessage();
+
 } // namespace Admission

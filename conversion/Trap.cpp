@@ -1,5 +1,6 @@
 #include "conversion/Trap.h"
 
+#include "conversion/Admission.h"
 #include "conversion/RestoreFile.h"
 #include "db/ErrorMap.h"
 #include "errors/ErrorLog.h"
@@ -8,10 +9,6 @@
 namespace {
 
 const QString kLabel = QStringLiteral("CMDiNVERTI");
-
-const QString kCatalogueHeld = QStringLiteral(
-    "Un altro programma (per esempio il gestionale) tiene bloccato il database. Chiuderlo o "
-    "attendere che termini, poi riprovare.");
 
 } // namespace
 
@@ -59,7 +56,7 @@ QString Trap::endingText(const Error& e, const Error& unlogged)
 {
     // The engine's own words do not tell the operator what to do about a lock.
     QString text = e.number == ErrorNumber::LockTimeout
-                       ? kCatalogueHeld + QStringLiteral("\n\n") + e.description
+                       ? Admission::catalogueHeldMessage() + QStringLiteral("\n\n") + e.description
                        : e.description;
     // The log is where support looks; it must not be thought to hold this failure.
     if (unlogged.failed())

@@ -425,6 +425,28 @@ Error Connection::forEach(const QString& sql, const QVariantList& binds,
     return closeResult(q, e);
 }
 
+Error Connection::batch(const QString& sql, const std::function<void(const QSqlQuery&)>& row)
+{
+    if (Error e = injected("execute"); e.failed())
+        return e;
+    if (!open_ || folderOnly_)
+        return notOpen();
+    QSqlQuery* q = nullptr;
+    Error e = run(sql, {}, q);
+    // The embedded engine gives one result; SQL Server's batch may give counts and lists.
+    while (!e.failed()) {
+        if (q->isSelect()) {
+            while (q->next())
+                row(*q);
+        }
+        if (q->lastError().isValid())
+            e = sqlError(q->lastError(), false, q);
+        if (e.failed() || target_.engine == Engine::Sqlite || !q->nextResult())
+            break;
+    }
+    return closeResult(q, e);
+}
+
 Error Connection::begin()
 {
     if (Error e = injected("begin"); e.failed())

@@ -109,6 +109,11 @@ public:
     Error forEach(const QString& sql, const QVariantList& binds,
                   const std::function<void(const QSqlQuery&)>& row);
 
+    // Runs a batch of the engine's own text (one statement on the embedded engine) and hands
+    // row every row of every result it gives, in order; the transactions it opens or commits
+    // are its own.
+    Error batch(const QString& sql, const std::function<void(const QSqlQuery&)>& row);
+
     Error begin();
     Error commit();
     void rollback();

@@ -73,6 +73,8 @@ const QString kNoExecOff = QStringLiteral("SET NOEXEC OFF;");
 const QString kSqliteCommit = QStringLiteral("COMMIT;");
 const QString kSqliteBegin = QStringLiteral("BEGIN TRANSACTION;");
 
+const QString kCatalogueLine = QStringLiteral("-- catalogo: ");
+
 bool printable(char32_t c)
 {
     return c >= 0x20 && c < 0x7f;
@@ -96,6 +98,26 @@ RestoreScript::RestoreScript(Engine engine, QString catalogue)
                                  QStringLiteral("d1")};
 }
 
+QString RestoreScript::catalogueLine()
+{
+    return kCatalogueLine;
+}
+
+QString RestoreScript::forgetPutBack(Engine engine)
+{
+    return engine == Engine::Sqlite
+               ? QStringLiteral("DELETE FROM temp.ripristino_p WHERE f = 0 OR f = 1;")
+               : QStringLiteral("DELETE FROM #ripristino_p WHERE f = 0 OR f = 1;");
+}
+
+QString RestoreScript::listPutBack(Engine engine)
+{
+    return QStringLiteral("SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora FROM %1 "
+                          "WHERE f = 0 OR f = 1 ORDER BY p;")
+        .arg(engine == Engine::Sqlite ? QStringLiteral("temp.ripristino_p")
+                                      : QStringLiteral("#ripristino_p"));
+}
+
 QString RestoreScript::readState()
 {
     return QStringLiteral("DECLARE @s varbinary(4); SELECT @s = SUBSTRING(context_info, 1, 4) "
@@ -109,6 +131,8 @@ QStringList RestoreScript::header(const QDateTime& started) const
         shown += printable(c.unicode()) ? c : QLatin1Char('?');
     QStringList lines{
         QStringLiteral("-- ConvertiCodiceTestata: ripristino del catalogo ") + shown,
+        // The name exactly, for the program to tell which catalogue the file belongs to.
+        kCatalogueLine + text(catalogue_),
         QStringLiteral("-- conversione avviata il ") +
             started.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")),
         QStringLiteral("-- Rimette CodiceTestata e IDDL dei prodotti e IdProdMod e Modificato di "
@@ -208,7 +232,7 @@ QStringList RestoreScript::putBack() const
                            "' prodotti rimessi come erano, ' || count(CASE WHEN f IS NULL OR f = "
                            "2 THEN 1 END) || ' lasciati perche'' cambiati dopo la conversione.' "
                            "FROM temp.ripristino_p;"),
-            QStringLiteral("DELETE FROM temp.ripristino_p WHERE f = 0 OR f = 1;"),
+            forgetPutBack(engine_),
         };
     // A comparison that holds for two Nulls too.
     const auto same = [](const QString& a, const QString& b) {
@@ -251,7 +275,7 @@ QStringList RestoreScript::putBack() const
                        "CAST(COALESCE(SUM(CASE WHEN f IS NULL OR f = 2 THEN 1 ELSE 0 END), 0) AS "
                        "nvarchar(10)) + N' lasciati perche'' cambiati dopo la conversione.' AS "
                        "Esito FROM #ripristino_p;"),
-        QStringLiteral("DELETE FROM #ripristino_p WHERE f = 0 OR f = 1;"),
+        forgetPutBack(engine_),
     };
 }
 

@@ -58,6 +58,13 @@ public:
     // at most kRowsPerStatement rows, read from a table of values. Empty when nothing was added.
     QStringList takeBlock();
 
+    // The header line that names the catalogue exactly, as a literal; see catalogueNamed().
+    static QString catalogueLine();
+    // The last trailer's statement that forgets the products it put back, and the query the
+    // program runs before it to list them (the file itself lists only the products left).
+    static QString forgetPutBack(Engine engine);
+    static QString listPutBack(Engine engine);
+
     // A statement of thousands of rows risks running out of stack space in SQL Server's
     // optimizer; the embedded engine takes at most 500 terms in a compound SELECT.
     static constexpr std::size_t kRowsPerStatement = 500;

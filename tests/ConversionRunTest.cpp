@@ -1,4 +1,5 @@
 #include "conversion/ConversionRun.h"
+#include "conversion/Restore.h"
 #include "conversion/RunFile.h"
 #include "conversion/TableAcquisition.h"
 #include "db/Database.h"
@@ -9,6 +10,7 @@
 #include "tests/support/FaultyTextFiles.h"
 #include "tests/support/HostFixture.h"
 #include "tests/support/RunFixture.h"
+#include "tests/support/StandIn.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -215,6 +217,8 @@ private slots:
     void restoreFilesPutTheCatalogueBack_data();
     void restoreFilesPutTheCatalogueBack();
     void restoreStatementsHoldAtMost500Rows();
+    void ripristinaOnSqlServer_data();
+    void ripristinaOnSqlServer();
 };
 
 void ConversionRunTest::admission_data()
@@ -945,9 +949,13 @@ void ConversionRunTest::engineFailureEndsTheRun()
 void ConversionRunTest::lockedCatalogueEndsTheRun_data()
 {
     QTest::addColumn<QString>("held"); // and product 1 afterwards
-    QTest::newRow("for good") << QStringLiteral("for good|1|678|12");
-    QTest::newRow("released during the wait") << QStringLiteral("released|1|000900678|34");
-    QTest::newRow("Chiudi during the wait") << QStringLiteral("Chiudi|1|678|12");
+    QTest::addColumn<bool>("restore"); // held for "Ripristina" after a run
+    QTest::newRow("for good") << QStringLiteral("for good|1|678|12") << false;
+    QTest::newRow("released during the wait") << QStringLiteral("released|1|000900678|34") << false;
+    QTest::newRow("Chiudi during the wait") << QStringLiteral("Chiudi|1|678|12") << false;
+    QTest::newRow("Ripristina, for good") << QStringLiteral("for good|1|000900678|34") << true;
+    QTest::newRow("Ripristina, released") << QStringLiteral("released|1|678|12") << true;
+    QTest::newRow("Ripristina, Chiudi") << QStringLiteral("Chiudi|1|000900678|34") << true;
 }
 
 void ConversionRunTest::lockedCatalogueEndsTheRun()
@@ -955,8 +963,15 @@ void ConversionRunTest::lockedCatalogueEndsTheRun()
     QFETCH(QString, held);
     const QString product1 = held.section(QLatin1Char('|'), 1);
     held = held.section(QLatin1Char('|'), 0, 0);
+    QFETCH(bool, restore);
     RunFixture f(standardProducts());
     f.table(standardTable());
+    if (restore) {
+        f.run();
+        f.view.unloads = 0;
+        f.tp.dialogs.messageAnswers.push_back(MsgAnswer::Yes);
+    }
+    const qsizetype shown = f.tp.dialogs.shown.size() + (restore ? 1 : 0);
     // Another program holds the catalogue's write lock from before the button is pressed.
     db::setLockTimeoutMs(held == QLatin1String("for good") ? 500 : 20000);
     {
@@ -970,7 +985,10 @@ void ConversionRunTest::lockedCatalogueEndsTheRun()
                 lock.exec(QStringLiteral("ROLLBACK"));
             f.view.closePressed = held == QLatin1String("Chiudi");
         };
-        f.run();
+        if (restore)
+            Restore(f.tp.platform, f.log, f.config, f.view).execute();
+        else
+            f.run();
         lock.exec(QStringLiteral("ROLLBACK"));
     }
     QSqlDatabase::removeDatabase("other");
@@ -982,7 +1000,7 @@ void ConversionRunTest::lockedCatalogueEndsTheRun()
         return;
     // Chiudi closes the window without a box; past the bound, what to do about it, then the
     // engine's own words.
-    const QStringList texts = f.tp.dialogs.texts();
+    const QStringList texts = f.tp.dialogs.texts().mid(shown);
     QCOMPARE(f.view.unloads, held == QLatin1String("Chiudi") ? 1 : 0);
     QCOMPARE(texts.size(), held == QLatin1String("Chiudi") ? 0 : 1);
     QVERIFY(texts.isEmpty() || (texts[0].startsWith(QStringLiteral("Un altro programma")) &&
@@ -1226,23 +1244,84 @@ void ConversionRunTest::rerunAfterInterruptionReachesTheSameEnd()
     QCOMPARE(fixture::snapshot(f.catalogue), fixture::snapshot(reference.catalogue));
 }
 
+// "Ripristina", pressed as the operator would: yes to its question, which offers every file
+// and, when products is not 0, that many products. With failAt, the first press fails at that
+// statement and must leave the catalogue as it found it. printed gets the list's rows of the
+// products left and the last box's numbers.
+void pressRipristina(RunFixture& f, int failAt, QStringList& printed, int products = 2105)
+{
+    Restore restore(f.tp.platform, f.log, f.config, f.view);
+    // A catalogue whose name differs only in what a file name cannot hold shares the name.
+    const QDir logs(f.tp.path(QStringLiteral("LOGS")));
+    const QStringList files = logs.entryList({QStringLiteral("Ripristino_*.sql")});
+    QByteArray other = f.tp.readFile(QStringLiteral("LOGS/") + files.value(0));
+    const qsizetype end = other.indexOf("\r\n", other.indexOf("\r\n-- catalogo: ") + 2);
+    other.insert(end, other.contains("\r\nGO\r\n") ? " + NCHAR(224)" : " || char(224)");
+    f.tp.writeFile(QStringLiteral("LOGS/Ripristino_MIRKEL2012_9.sql"), other);
+    if (failAt > 0) {
+        const QStringList before = dump(f.catalogue);
+        int seen = 0;
+        db::setFaultHook([&seen, failAt](const char* op) {
+            return QByteArray(op) == "execute" && ++seen == failAt
+                       ? Error{ErrorNumber::DeviceIo, QStringLiteral("interrotto")}
+                       : Error();
+        });
+        f.tp.dialogs.messageAnswers.push_back(MsgAnswer::Yes);
+        restore.execute();
+        db::setFaultHook({});
+        QCOMPARE(f.tp.dialogs.shown.last().icon, MsgIcon::Critical);
+        QCOMPARE(dump(f.catalogue), before);
+    }
+    f.tp.dialogs.messageAnswers.push_back(MsgAnswer::Yes);
+    restore.execute();
+    const ShownMessage question = f.tp.dialogs.shown[f.tp.dialogs.shown.size() - 2];
+    QCOMPARE(question.buttons, MsgButtons::YesNo);
+    QVERIFY(products == 0 ||
+            question.text.contains(
+                QStringLiteral("conversione del 10/12/2012 10:00:00: %1 prodotti").arg(products)));
+    QCOMPARE(question.text.count(QStringLiteral("- conversione del")), files.size());
+    const ShownMessage done = f.tp.dialogs.shown.last();
+    QCOMPARE(done.text, QStringLiteral("Ripristino completato."));
+    for (const QString& row : listRows(f, QStringLiteral("Ripristinati")))
+        if (row.contains(QStringLiteral("Lasciato")))
+            printed << row;
+    printed << done.details.section(u'\n', 0, 0);
+    // Applied files carry their mark: a second press offers nothing.
+    restore.execute();
+    QCOMPARE(f.tp.dialogs.shown.last().text,
+             QStringLiteral("Nessun file di ripristino da applicare per il catalogo MIRKEL2012."));
+}
+
 void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
 {
     QTest::addColumn<int>("stage"); // where the first run loses its database; -1 nowhere
     QTest::addColumn<QByteArray>("operation");
     QTest::addColumn<int>("skip");
-    QTest::newRow("two whole runs") << -1 << QByteArray() << 0;
-    QTest::newRow("lost in the staging load") << int(Stage::Staging) << QByteArray("commit") << 1;
+    // "Ripristina" instead of the files run by hand: 0 no, 1 yes, more: its first press fails
+    // at that statement, as a kill would leave it (the file under way rolled back); -1 yes, on
+    // a file a crash cut in a block that never committed, whose end is no failure.
+    QTest::addColumn<int>("press");
+    QTest::newRow("two whole runs") << -1 << QByteArray() << 0 << 0;
+    QTest::newRow("lost in the staging load")
+        << int(Stage::Staging) << QByteArray("commit") << 1 << 0;
     QTest::newRow("lost half way through the rewrite")
-        << int(Stage::Rewrite) << QByteArray("commit") << 1;
-    QTest::newRow("lost at the reassignment") << int(Stage::Reassign) << QByteArray("execute") << 0;
-    QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0;
-    // The header's twelve lines, two blocks of the staging load with their trailers; the disk
+        << int(Stage::Rewrite) << QByteArray("commit") << 1 << 0;
+    QTest::newRow("lost at the reassignment")
+        << int(Stage::Reassign) << QByteArray("execute") << 0 << 0;
+    QTest::newRow("restore file cannot be written") << -1 << QByteArray("sync") << 0 << 0;
+    // The header's thirteen lines, two blocks of the staging load with their trailers; the disk
     // fills up half way through the rewrite's first block.
-    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 17;
+    QTest::newRow("disk full in the third block") << -1 << QByteArray("writeLine") << 18 << 0;
     // The third block is on the disk, the second's trailer half turned into a comment.
-    QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2;
-    QTest::newRow("the host changed products since") << -1 << QByteArray("host") << 0;
+    QTest::newRow("disk full spending a trailer") << -1 << QByteArray("rewriteLine") << 2 << 0;
+    QTest::newRow("the host changed products since") << -1 << QByteArray("host") << 0 << 0;
+    QTest::newRow("by Ripristina") << -1 << QByteArray("host") << 0 << 1;
+    // After the products were put back, before the commit.
+    QTest::newRow("by Ripristina, stopped in a file") << -1 << QByteArray("host") << 0 << 32;
+    QTest::newRow("by Ripristina, the file cut by a crash") << -1 << QByteArray("host") << 0 << -1;
+    // Two files, the newer one over what the older one left: newest first.
+    QTest::newRow("lost half way through the rewrite, by Ripristina")
+        << int(Stage::Rewrite) << QByteArray("commit") << 1 << 1;
 }
 
 void ConversionRunTest::restoreFilesPutTheCatalogueBack()
@@ -1250,6 +1329,7 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     QFETCH(int, stage);
     QFETCH(QByteArray, operation);
     QFETCH(int, skip);
+    QFETCH(int, press);
     // More changes a stage than one transaction holds, so that it commits more than once.
     QList<ProductRow> products = standardProducts();
     products << ProductRow{6, QStringLiteral(" 0042\t"), QStringLiteral("L'Espresso \"oggi\""), 12}
@@ -1314,25 +1394,43 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     const auto exec = [&](const char* sql) {
         return fixture::exec(f.catalogue, QString::fromLatin1(sql));
     };
-    if (operation == "host")
+    const bool host = operation == "host";
+    if (host)
         QVERIFY(exec("UPDATE Prodotti SET CodiceTestata='777' WHERE IDProd=100") &&
                 exec("UPDATE Prodotti SET IDDL=99 WHERE IDProd=101") &&
                 exec("INSERT INTO Prodotti VALUES (5000,'1','nuovo',34,1)"));
     // Newest first, as support runs them.
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
     QStringList printed;
-    for (const QString& name :
-         logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
-                        QDir::Files, QDir::Name | QDir::Reversed))
-        QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
-    if (operation == "host") {
-        QCOMPARE(printed.mid(printed.size() - 3),
-                 (QStringList{QStringLiteral("Lasciato: IDProd 100, CodiceTestata 777, IDDL 34: "
+    const QString newest = QStringLiteral("LOGS/Ripristino_MIRKEL2012_2012_12_10_100000.sql");
+    if (press < 0)
+        f.tp.writeFile(newest, f.tp.readFile(newest) +
+                                   "BEGIN TRANSACTION;\r\nUPDATE Prodotti SET Testata='x' WHERE "
+                                   "IDProd=3;\r\nWITH v (o, n) AS (VALUES\r\n('1;");
+    if (press != 0)
+        pressRipristina(f, press > 1 ? press : 0, printed, host ? 2105 : 0);
+    else
+        for (const QString& name :
+             logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
+                            QDir::Files, QDir::Name | QDir::Reversed))
+            QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
+    if (host) {
+        const QStringList left =
+            press == 0
+                ? QStringList{QStringLiteral("Lasciato: IDProd 100, CodiceTestata 777, IDDL 34: "
                                              "codice cambiato dopo la conversione"),
                               QStringLiteral("Lasciato: IDProd 101, CodiceTestata 000950001, IDDL "
                                              "99: distributore cambiato dopo la conversione"),
                               QStringLiteral("Ripristino: 2103 prodotti rimessi come erano, 2 "
-                                             "lasciati perche' cambiati dopo la conversione.")}));
+                                             "lasciati perche' cambiati dopo la conversione.")}
+                : QStringList{QStringLiteral("100;;=\"777\";=\"777\";=\"Lasciato: codice cambiato "
+                                             "dopo la conversione (IDDL ora 34)\""),
+                              QStringLiteral("101;;=\"000950001\";=\"000950001\";=\"Lasciato: "
+                                             "distributore cambiato dopo la conversione (IDDL ora "
+                                             "99)\""),
+                              QStringLiteral("1 file applicati: 2103 prodotti rimessi come erano, "
+                                             "2 lasciati perche' cambiati dopo la conversione.")};
+        QCOMPARE(printed.mid(printed.size() - 3), left);
         QCOMPARE(f.product(100) + f.product(101) + f.product(5000),
                  QStringLiteral("100|777|34101|000950001|995000|1|34"));
         QVERIFY(exec("UPDATE Prodotti SET CodiceTestata=IDProd+19900, IDDL=12 WHERE IDProd<102 "
@@ -1358,6 +1456,55 @@ void ConversionRunTest::restoreStatementsHoldAtMost500Rows()
         }
         QCOMPARE(rows, (QList<int>{500, 500, 1}));
     }
+}
+
+void ConversionRunTest::ripristinaOnSqlServer_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<int>("failAt"); // as in pressRipristina
+    QTest::newRow("newest") << QString() << 0;
+    QTest::newRow("2000") << QStringLiteral("2000") << 0;
+    // In the blocks, their transaction open.
+    QTest::newRow("2000, stopped in the file") << QStringLiteral("2000") << 9;
+}
+
+void ConversionRunTest::ripristinaOnSqlServer()
+{
+    // The file's batches through the program's own ODBC connection, on the stand-in.
+    QFETCH(QString, version);
+    QFETCH(int, failAt);
+    if (const QString why = fixture::freeTdsUnavailable(); !why.isEmpty())
+        QSKIP(qPrintable(why));
+    RunFixture f(standardProducts()
+                 << ProductRow{6, QStringLiteral("42"), QStringLiteral("T"), 12});
+    f.table(standardTable() + "900042\tt\t42\t1\t\r\n");
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    fixture::StandIn server;
+    const QString why = server.start(f.tp.path(QStringLiteral("db")), QStringLiteral("mirkel"),
+                                     QStringLiteral("Pw1"), version);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+    f.config.DBServerName = server.server();
+    f.config.DBUsername = QStringLiteral("mirkel");
+    f.config.DBPassword = QStringLiteral("Pw1");
+    const QStringList before = dump(f.catalogue);
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts().last(), QStringLiteral("Procedura Completata"));
+    QVERIFY(
+        fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET CodiceTestata='777' "
+                                                  "WHERE IDProd=1")) &&
+        fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET IDDL=99 WHERE IDProd=2")));
+    QStringList printed;
+    pressRipristina(f, failAt, printed, 3);
+    // The list's rows are read as on the embedded engine (e2e_operator_run_sqlserver).
+    QCOMPARE(printed.last(), QStringLiteral("1 file applicati: 1 prodotti rimessi come erano, 2 "
+                                            "lasciati perche' cambiati dopo la conversione."));
+    QVERIFY(fixture::exec(f.catalogue, QStringLiteral("UPDATE Prodotti SET CodiceTestata=CASE "
+                                                      "IDProd WHEN 1 THEN '678' ELSE '1001' END, "
+                                                      "IDDL=12 WHERE IDProd<3")));
+    QCOMPARE(dump(f.catalogue), before);
 }
 
 QTEST_GUILESS_MAIN(ConversionRunTest)

@@ -211,7 +211,8 @@ private slots:
     void clientAreaAndFrames();
     void coveredLabelsLieBehindFrame4();
     void coveredLabelsAreNotDrawn();
-    void anteprimaCoversNoControl();
+    void addedButtonCoversNoControl_data();
+    void addedButtonCoversNoControl();
 
     void startWithValidConfiguration();
     void startWithInvalidConfiguration_data();
@@ -301,6 +302,7 @@ void MainWindowTest::controls_data()
         << "Controllare il nome del del DataBase  dalla Lista che sia quello giusto" << true << true;
     QTest::newRow("Command2") << f4 << QRect(432, 144, 105, 25) << "Test CodFieg 069" << true << true;
     QTest::newRow("cmdAnteprima") << f4 << QRect(320, 145, 105, 25) << "Anteprima" << true << true;
+    QTest::newRow("cmdRipristina") << f4 << QRect(208, 145, 105, 25) << "Ripristina" << true << true;
     QTest::newRow("ProgressBar2") << f4 << QRect(16, 256, 521, 25) << "" << true << true;
     QTest::newRow("Label6") << f4 << QRect(24, 296, 305, 49) << "Carico del file nella Tabella... " << false << true;
     QTest::newRow("LabelFatti") << f4 << QRect(16, 448, 201, 17) << "0 - Elaborati" << true << true;
@@ -419,8 +421,16 @@ void MainWindowTest::coveredLabelsAreNotDrawn()
     QVERIFY(h.window->grab(area).toImage() != uncoveredEmpty);
 }
 
-void MainWindowTest::anteprimaCoversNoControl()
+void MainWindowTest::addedButtonCoversNoControl_data()
 {
+    QTest::addColumn<QString>("name");
+    QTest::newRow("Anteprima") << QStringLiteral("cmdAnteprima");
+    QTest::newRow("Ripristina") << QStringLiteral("cmdRipristina");
+}
+
+void MainWindowTest::addedButtonCoversNoControl()
+{
+    QFETCH(QString, name);
     // Hidden controls count, and so does Label6 at its wider wait geometry; Frame4 hides what
     // lies behind it already. (The list's popup is a window of its own.)
     Harness h;
@@ -428,7 +438,7 @@ void MainWindowTest::anteprimaCoversNoControl()
     const auto area = [window](QWidget* w) {
         return QRect(w->mapTo(window, QPoint()), w->size());
     };
-    QWidget* button = h.child(QStringLiteral("cmdAnteprima"));
+    QWidget* button = h.child(name);
     const qsizetype frame = window->children().indexOf(h.child(QStringLiteral("Frame4")));
     for (const QString& wait : {QString(), QStringLiteral("In attesa")}) {
         h.window->showWait(wait);
@@ -846,15 +856,17 @@ void MainWindowTest::waitLeavesOnlyChiudi()
     MainView& view = *h.window;
     auto* chiudi = h.child<QAbstractButton>(QStringLiteral("CmdUscita"));
     auto* anteprima = h.child<QAbstractButton>(QStringLiteral("cmdAnteprima"));
+    auto* ripristina = h.child<QAbstractButton>(QStringLiteral("cmdRipristina"));
     view.setWindowEnabled(false);
     view.showWait(QStringLiteral("In attesa"));
-    QVERIFY(chiudi->isEnabled() && !h.list()->isEnabled() && !anteprima->isEnabled());
+    QVERIFY(chiudi->isEnabled() && !h.list()->isEnabled() && !anteprima->isEnabled() &&
+            !ripristina->isEnabled());
     // Chiudi asks the action to end; the window stays for it to finish.
     QTest::mouseClick(chiudi, Qt::LeftButton);
     QVERIFY(view.closeRequested());
     view.showWait(QString());
     QVERIFY(!h.window->isEnabled() && h.list()->isEnabledTo(h.window.get()) &&
-            anteprima->isEnabledTo(h.window.get()));
+            anteprima->isEnabledTo(h.window.get()) && ripristina->isEnabledTo(h.window.get()));
 }
 
 void MainWindowTest::progressBarWithNothingToMoveIsEmpty()

@@ -7,6 +7,7 @@
 #include "app/core/OptionsFile.h"
 #include "app/gui/frmFolderSelect.h"
 #include "conversion/ConversionRun.h"
+#include "conversion/Restore.h"
 #include "conversion/ViewWait.h"
 #include "db/ConnectionString.h"
 #include "db/HostConfigFile.h"
@@ -142,6 +143,9 @@ void EportaProdottiAlternativi::buildControls()
     // front of the frame, overlaps Command2's top row and must overlap nothing more.
     cmdAnteprima =
         button(Frame4, "cmdAnteprima", QStringLiteral("Anteprima"), twips(4800, 2175, 1575, 375));
+    // In the same row, left of cmdAnteprima: the row is free from the frame's edge on.
+    cmdRipristina =
+        button(Frame4, "cmdRipristina", QStringLiteral("Ripristina"), twips(3120, 2175, 1575, 375));
     ProgressBar2 = progressBar(Frame4, "ProgressBar2", twips(240, 3840, 7815, 375));
     Label6 = label(Frame4, "Label6", QStringLiteral("Carico del file nella Tabella... "),
                    twips(360, 4440, 4575, 735));
@@ -203,6 +207,8 @@ void EportaProdottiAlternativi::buildControls()
     connect(Command1, &QPushButton::clicked, this, &EportaProdottiAlternativi::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &EportaProdottiAlternativi::Command2_Click);
     connect(cmdAnteprima, &QPushButton::clicked, this, &EportaProdottiAlternativi::Anteprima_Click);
+    connect(cmdRipristina, &QPushButton::clicked, this,
+            &EportaProdottiAlternativi::Ripristina_Click);
     connect(CmdUscita, &QPushButton::clicked, this, &EportaProdottiAlternativi::CmdUscita_Click);
     connect(CmdSalva, &QPushButton::clicked, this, &EportaProdottiAlternativi::CmdSalva_Click);
     connect(cmdSelezionaDest, &QPushButton::clicked, this,
@@ -303,6 +309,14 @@ void EportaProdottiAlternativi::Anteprima_Click()
     ConversionRun run(platform_, log_, mod_.hostConfig, *this, TabellaCodiciFile);
     run.setHostConfigTrouble(hostConfigTrouble_);
     run.preview();
+}
+
+void EportaProdottiAlternativi::Ripristina_Click()
+{
+    const QScopedValueRollback<bool> working(working_, true);
+    closeRequested_ = false;
+    Restore restore(platform_, log_, mod_.hostConfig, *this);
+    restore.execute();
 }
 
 Error EportaProdottiAlternativi::ControllaCodiciNonPresentiNelFile()
@@ -508,8 +522,8 @@ void EportaProdottiAlternativi::showWait(const QString& text)
         Label6->setGeometry(twips(360, 4440, 7695, 735));
         setFontSize(Label6, 10);
         before.windowEnabled = isEnabled();
-        for (QWidget* control :
-             std::initializer_list<QWidget*>{Command1, Command2, cmdAnteprima, cboAziende}) {
+        for (QWidget* control : std::initializer_list<QWidget*>{Command1, Command2, cmdAnteprima,
+                                                                cmdRipristina, cboAziende}) {
             before.controls.append({control, control->isEnabledTo(this)});
             control->setEnabled(false);
         }

@@ -40,6 +40,7 @@ public:
     void Command1_Click();
     // The conversion's preview: the same reading of the catalogue, nothing changed.
     void Anteprima_Click();
+    void Ripristina_Click();
     void Command2_Click();
     void CmdUscita_Click();
     void CmdSalva_Click();
@@ -127,6 +128,7 @@ private:
     QLabel* Label7;
     QPushButton* Command2;
     QPushButton* cmdAnteprima;
+    QPushButton* cmdRipristina;
     QProgressBar* ProgressBar2;
     QLabel* Label6;
     QLabel* LabelFatti;

@@ -44,6 +44,7 @@ CBO_AZIENDE=(156 100)
 COMMAND1=(280 272)
 COMMAND2=(492 220)
 ANTEPRIMA=(380 221)
+RIPRISTINA=(268 221)
 CMD_USCITA=(472 464)
 
 # box_whole_text ID: prints a message box's whole text, where box_text gives only its first

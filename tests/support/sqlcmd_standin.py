@@ -513,6 +513,11 @@ KNOWN_TEXTS = [
      "temp.ripristino_p"),
     ("DELETE FROM #ripristino_p WHERE f = 0 OR f = 1",
      "DELETE FROM temp.ripristino_p WHERE f = 0 OR f = 1"),
+    # What the program runs before the last, when it applies a file itself.
+    ("SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora FROM #ripristino_p WHERE f = 0 "
+     "OR f = 1 ORDER BY p",
+     "SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora FROM temp.ripristino_p WHERE "
+     "f = 0 OR f = 1 ORDER BY p"),
 ]
 
 
@@ -658,14 +663,17 @@ class Session:
                 raise RunError(1222, 16, "Lock request time out period exceeded.")
             raise RunError(50000, 16, "SQLite refused: %s" % e)
         if cursor.description:
-            names = [d[0] for d in cursor.description]
-            self.out.write(" ".join(names) + "\n" + " ".join("-" * len(n) for n in names) + "\n")
-            for row in cursor.fetchall():
-                self.out.write(" ".join("NULL" if v is None else str(v) for v in row) + "\n")
-            self.out.write("\n")
+            self.rows([d[0] for d in cursor.description], cursor.fetchall())
         elif not self.nocount:
             self.out.write("(%d rows affected)\n" % cursor.rowcount)
         return cursor
+
+    def rows(self, names, rows):
+        """A SELECT's rows, printed as sqlcmd prints them."""
+        self.out.write(" ".join(names) + "\n" + " ".join("-" * len(n) for n in names) + "\n")
+        for row in rows:
+            self.out.write(" ".join("NULL" if v is None else str(v) for v in row) + "\n")
+        self.out.write("\n")
 
     def insert(self, s, variables):
         _, _, table, columns, picked, (names, rows) = s

@@ -36,6 +36,7 @@ It ends when stdin closes.
 """
 
 import argparse
+import io
 import json
 import os
 import re
@@ -566,6 +567,14 @@ def statements():
         "SELECT * FROM Prodotti WHERE mssql_int(CodiceTestata) = ?1"))
     teach(r"SELECT \* from Prodotti where inforiv=1")(sqlite(
         "SELECT * FROM Prodotti WHERE inforiv=1"))
+    # A restore file's batches, as the program sends them when it applies one itself: they
+    # run under the session rules of sqlcmd_standin.py, which knows every statement they are
+    # made of and refuses any other.
+    @teach(r"(?=.*(?:#ripristino|CONTEXT_INFO|sysprocesses|NOEXEC|@@TRANCOUNT))(?:DECLARE|IF|"
+           r"SET|SELECT|INSERT|UPDATE|DELETE) .*|USE \[.*\]")
+    def restore_batch(session, m, values):
+        return session.restore_batch(m.group(0))
+
     # The tests' own look at one product.
     teach(r"SELECT (\w+) FROM Prodotti WHERE IDProd = (\d+)")(
         lambda s, m, v: s.sqlite("SELECT %s FROM Prodotti WHERE IDProd = %s"
@@ -589,8 +598,11 @@ class Session(socketserver.BaseRequestHandler):
         self.prepared = {}
         self.next_handle = 1
         self.spid = 51 + self.server.session_number()
+        self.restore = None  # the session restore batches run in, from the first one on
 
     def finish(self):
+        if self.restore is not None:
+            self.restore.close()
         self.server.release_applocks(self)
         if self.catalogue:
             if self.transaction is not None:
@@ -703,6 +715,29 @@ class Session(socketserver.BaseRequestHandler):
             if m:
                 return handler(self, m, values)
         raise SqlError(message(102, text[:30]))
+
+    def restore_batch(self, text):
+        if self.restore is None:
+            import sqlcmd_standin  # it imports this module: not at the top
+
+            class Restore(sqlcmd_standin.Session):
+                """Keeps rows and errors for the client instead of printing them."""
+
+                def say(self, number, severity, line, text):
+                    if severity > 10:
+                        self.errors.append((number, severity, text))
+                    super().say(number, severity, line, text)
+
+                def rows(self, names, rows):
+                    self.results.append(([(n,) for n in names], rows))
+
+            self.restore = Restore(self.server.folder, self.database, io.StringIO())
+            self.restore.database = self.restore.find(self.database)
+        self.restore.results, self.restore.errors = [], []
+        self.restore.run(text)
+        if self.restore.errors:
+            raise SqlError(*self.restore.errors)
+        return [Result(d, rows) for d, rows in self.restore.results]
 
     def sqlite(self, sql, values):
         if self.catalogue is None:
