@@ -1,6 +1,7 @@
 #include "conversion/ConversionRun.h"
 
 #include "conversion/Admission.h"
+#include "conversion/IdleWindow.h"
 #include "conversion/Move.h"
 #include "conversion/Planner.h"
 #include "conversion/RestoreFile.h"
@@ -277,12 +278,7 @@ void ConversionRun::endWith(const Error& e, bool logIt)
 
 void ConversionRun::giveWindowBack()
 {
-    view_.setCommand1Enabled(true);
-    view_.setWindowEnabled(true);
-    // A stage caption left behind would say the run is still at work.
-    view_.setCaption(ViewLabel::Label6, QStringLiteral("Carico del file nella Tabella... "));
-    view_.setLabelVisible(ViewLabel::Label6, false);
-    view_.setLabelVisible(ViewLabel::Label7, true);
+    showIdleWindow(view_);
 }
 
 void ConversionRun::closeWith(const QString& message, const QString& afterDisable,

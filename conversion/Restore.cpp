@@ -1,6 +1,7 @@
 #include "conversion/Restore.h"
 
 #include "conversion/Admission.h"
+#include "conversion/IdleWindow.h"
 #include "conversion/RunList.h"
 #include "conversion/ViewWait.h"
 #include "db/ConnectionString.h"
@@ -240,10 +241,6 @@ void Restore::finish(const Error& e, const Outcome& outcome)
 
 void Restore::giveWindowBack()
 {
-    view_.setCommand1Enabled(true);
-    view_.setWindowEnabled(true);
     view_.setProgressValue(0);
-    view_.setCaption(ViewLabel::Label6, QStringLiteral("Carico del file nella Tabella... "));
-    view_.setLabelVisible(ViewLabel::Label6, false);
-    view_.setLabelVisible(ViewLabel::Label7, true);
+    showIdleWindow(view_);
 }

@@ -795,19 +795,7 @@ class Session:
             text = 'DELETE FROM main."%s" WHERE rowid IN (SELECT t.rowid FROM main."%s" AS t ' \
                    'JOIN %s ON %s)' % (real[0], real[0], derived, where)
             params = derived_params + on_params
-        if self.trancount and self.database not in self.in_transaction:
-            catalogue.db.execute("BEGIN")
-            self.in_transaction.add(self.database)
-        try:
-            cursor = catalogue.db.execute(text, params)
-        except sqlite3.Error as e:
-            if "standin:8152" in str(e):
-                raise RunError(8152, 16, "String or binary data would be truncated.")
-            if "locked" in str(e) or "busy" in str(e):
-                raise RunError(1222, 16, "Lock request time out period exceeded.")
-            raise RunError(50000, 16, "SQLite refused: %s" % e)
-        if not self.nocount:
-            self.out.write("(%d rows affected)\n" % cursor.rowcount)
+        self.sqlite(text, params)
 
 
 def batches(lines):
