@@ -3,6 +3,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <algorithm>
+#include <charconv>
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
@@ -181,53 +183,90 @@ QString selectRows(const QString& first, const QString& row, std::size_t rows)
     return list;
 }
 
+// A value of a row of a table of values: a text, or any other value.
+struct Cell
+{
+    Cell(const QString& text) : text(&text) {}
+    Cell(const QVariant& value) : value(&value) {}
+    QVariant variant() const { return text ? QVariant(*text) : *value; }
+    const QString* text = nullptr;
+    const QVariant* value = nullptr;
+};
+using Row = std::initializer_list<Cell>;
+// Hands every row of a table to the function it is given, in order.
+using EachRow = std::function<void(const std::function<void(Row)>&)>;
+
+// Appends a JSON string; false when the text holds a NUL.
+bool appendJsonText(QString& json, const QString& text)
+{
+    json += QLatin1Char('"');
+    // Codes and titles seldom hold a character to escape: most go in whole.
+    if (std::none_of(text.begin(), text.end(),
+                     [](QChar c) { return c.unicode() < 0x20 || c == u'"' || c == u'\\'; })) {
+        json += text;
+    } else {
+        for (const QChar c : text) {
+            if (c.unicode() == 0)
+                return false;
+            if (c == u'"' || c == u'\\')
+                json += QLatin1Char('\\');
+            if (c.unicode() < 0x20)
+                json += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                json += c;
+        }
+    }
+    json += QLatin1Char('"');
+    return true;
+}
+
 // The embedded engine takes a batch's values as one JSON array of rows, read back by
 // json_each: one bound value where Qt's driver would spend more on binding each than SQLite
-// spends on the whole statement. SQLite's JSON ends a text at a NUL character, so a batch
-// holding one has no JSON form and goes as a VALUES list.
-std::optional<QString> jsonRows(const std::vector<QVariantList>& rows)
+// spends on the whole statement. Integers go as numbers, any other value as its text, written
+// straight into the array. SQLite's JSON ends a text at a NUL character, so a batch holding
+// one has no JSON form and goes as a VALUES list.
+std::optional<QString> jsonRows(std::size_t count, const EachRow& rows)
 {
     QString json;
-    json.reserve(qsizetype(rows.size()) * 48);
+    json.reserve(qsizetype(count) * 48 + 2);
     json += QLatin1Char('[');
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        json += r ? QLatin1String(",[") : QLatin1String("[");
-        for (qsizetype i = 0; i < rows[r].size(); ++i) {
-            if (i)
+    bool whole = true;
+    char digits[24];
+    rows([&](Row row) {
+        json += json.size() > 1 ? QLatin1String(",[") : QLatin1String("[");
+        for (const Cell& cell : row) {
+            if (&cell != row.begin())
                 json += QLatin1Char(',');
-            const QVariant& v = rows[r][i];
-            if (v.isNull()) {
+            if (cell.text) {
+                whole = appendJsonText(json, *cell.text) && whole;
+            } else if (cell.value->isNull()) {
                 json += QLatin1String("null");
-            } else if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) {
-                json += QString::number(v.toLongLong());
+            } else if (cell.value->typeId() == QMetaType::Int ||
+                       cell.value->typeId() == QMetaType::LongLong) {
+                const qlonglong n = cell.value->toLongLong();
+                json += QLatin1String(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
             } else {
-                const QString text = v.toString();
-                json += QLatin1Char('"');
-                // Codes and titles seldom hold a character to escape: most go in whole.
-                if (std::none_of(text.begin(), text.end(), [](QChar c) {
-                        return c.unicode() < 0x20 || c == u'"' || c == u'\\';
-                    })) {
-                    json += text;
-                } else {
-                    for (const QChar c : text) {
-                        if (c.unicode() == 0)
-                            return std::nullopt;
-                        if (c == u'"' || c == u'\\')
-                            json += QLatin1Char('\\');
-                        if (c.unicode() < 0x20)
-                            json +=
-                                QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-                        else
-                            json += c;
-                    }
-                }
-                json += QLatin1Char('"');
+                whole = appendJsonText(json, cell.value->toString()) && whole;
             }
         }
         json += QLatin1Char(']');
-    }
+    });
     json += QLatin1Char(']');
+    if (!whole)
+        return std::nullopt;
     return json;
+}
+
+// The same rows as bound values, in order.
+QVariantList boundRows(std::size_t count, const EachRow& rows)
+{
+    QVariantList binds;
+    binds.reserve(qsizetype(count) * 3);
+    rows([&](Row row) {
+        for (const Cell& cell : row)
+            binds << cell.variant();
+    });
+    return binds;
 }
 
 const Error kRowTaken{ErrorNumber::RowNotFound,
@@ -251,11 +290,11 @@ Error HostCatalog::insertStagingRows(const std::vector<NewStagingRow>& rows)
     if (rows.empty())
         return {};
     if (sqlite()) {
-        std::vector<QVariantList> values;
-        values.reserve(rows.size());
-        for (const NewStagingRow& row : rows)
-            values.push_back({row.newCode, row.oldCode, row.title});
-        if (const std::optional<QString> json = jsonRows(values))
+        const EachRow each = [&rows](const std::function<void(Row)>& add) {
+            for (const NewStagingRow& row : rows)
+                add({row.newCode, row.oldCode, row.title});
+        };
+        if (const std::optional<QString> json = jsonRows(rows.size(), each))
             return c_.execute(QStringLiteral("INSERT INTO CodiciCorvel SELECT 0, value ->> 0, "
                                              "value ->> 1, value ->> 2, 0 FROM json_each(?)"),
                               {*json});
@@ -356,37 +395,33 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
         QString from;
         QVariantList binds;
     };
-    const auto table = [](const std::vector<QVariantList>& rows, const QStringList& columns) {
+    const auto table = [](const QStringList& columns, std::size_t count, const EachRow& rows) {
         QStringList json, values;
         for (qsizetype i = 0; i < columns.size(); ++i) {
             json << QStringLiteral("value ->> %1 AS %2").arg(i).arg(columns[i]);
             values << QStringLiteral("column%1 AS %2").arg(i + 1).arg(columns[i]);
         }
-        if (const std::optional<QString> text = jsonRows(rows))
+        if (const std::optional<QString> text = jsonRows(count, rows))
             return Table{QStringLiteral("(SELECT %1 FROM json_each(?))").arg(json.join(u',')),
                          {*text}};
-        QVariantList binds;
-        for (const QVariantList& row : rows)
-            binds << row;
         const QString row = QLatin1Char('(') +
                             QStringList(columns.size(), QStringLiteral("?")).join(u',') +
                             QLatin1Char(')');
         return Table{QStringLiteral("(SELECT %1 FROM (VALUES %2))")
-                         .arg(values.join(u','), valuesList(row, rows.size())),
-                     binds};
+                         .arg(values.join(u','), valuesList(row, count)),
+                     boundRows(count, rows)};
     };
     // A row read from the table is marked by its identity; a row this run staged has none
     // at hand, and is the one free row with its codes.
-    std::vector<QVariantList> codes, byRowid, byCodes;
-    codes.reserve(conversions.size());
-    for (const Conversion& c : conversions) {
-        codes.push_back({c.product->id, c.row->newCode});
-        if (c.row->rowId.isValid())
-            byRowid.push_back({c.row->rowId, c.product->id});
-        else
-            byCodes.push_back({c.row->oldCode, c.row->newCode, c.product->id});
-    }
-    const Table code = table(codes, {QStringLiteral("a"), QStringLiteral("b")});
+    const auto byRowid = [](const Conversion& c) {
+        return c.row->rowId.isValid();
+    };
+    const std::size_t rowids = std::count_if(conversions.begin(), conversions.end(), byRowid);
+    const Table code = table({QStringLiteral("a"), QStringLiteral("b")}, conversions.size(),
+                             [&](const std::function<void(Row)>& add) {
+                                 for (const Conversion& c : conversions)
+                                     add({c.product->id, c.row->newCode});
+                             });
     if (Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata = j.b FROM %1 AS j "
                                             "WHERE Prodotti.IDProd = j.a")
                                  .arg(code.from),
@@ -395,27 +430,40 @@ Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conve
         return e;
     // SQLite counts the rows a statement changed, whatever the session.
     int marked = 0;
-    const auto mark = [&](const std::vector<QVariantList>& rows, const QStringList& columns,
-                          const QString& sql) {
-        if (rows.empty())
+    const auto mark = [&](std::size_t count, const QStringList& columns, const QString& sql,
+                          const EachRow& rows) {
+        if (count == 0)
             return Error();
-        const Table values = table(rows, columns);
+        const Table values = table(columns, count, rows);
         int n = 0;
         const Error e = c_.execute(sql.arg(values.from), values.binds, &n);
         marked += n;
         return e;
     };
-    if (Error e = mark(byRowid, {QStringLiteral("a"), QStringLiteral("b")},
+    if (Error e = mark(rowids, {QStringLiteral("a"), QStringLiteral("b")},
                        QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, Modificato = 1 "
                                       "FROM %1 AS j WHERE CodiciCorvel.rowid = j.a AND "
-                                      "CodiciCorvel.Modificato = 0"));
+                                      "CodiciCorvel.Modificato = 0"),
+                       [&](const std::function<void(Row)>& add) {
+                           for (const Conversion& c : conversions) {
+                               if (byRowid(c))
+                                   add({c.row->rowId, c.product->id});
+                           }
+                       });
         e.failed())
         return e;
-    if (Error e = mark(byCodes, {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")},
+    if (Error e = mark(conversions.size() - rowids,
+                       {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")},
                        QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.c, Modificato = 1 "
                                       "FROM %1 AS j WHERE CodiciCorvel.CodTestataVecchio = j.a "
                                       "AND CodiciCorvel.CodTestataNuovo = j.b AND "
-                                      "CodiciCorvel.Modificato = 0"));
+                                      "CodiciCorvel.Modificato = 0"),
+                       [&](const std::function<void(Row)>& add) {
+                           for (const Conversion& c : conversions) {
+                               if (!byRowid(c))
+                                   add({c.row->oldCode, c.row->newCode, c.product->id});
+                           }
+                       });
         e.failed())
         return e;
     return std::size_t(marked) == conversions.size() ? Error() : kRowTaken;

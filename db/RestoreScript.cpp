@@ -1,6 +1,7 @@
 #include "db/RestoreScript.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace db {
 
@@ -317,27 +318,25 @@ QString RestoreScript::liveTrailer() const
     return lines.join(QStringLiteral("\r\n"));
 }
 
-QString RestoreScript::code(const Product& product) const
+RestoreScript::Field RestoreScript::code(const Product& product) const
 {
     // A Null among texts must stay a text on SQL Server, where a bare NULL would make the
     // column a number.
-    return !product.codeNull           ? text(product.code)
-           : engine_ == Engine::Sqlite ? QStringLiteral("NULL")
-                                       : QStringLiteral("CAST(NULL AS nvarchar(1))");
+    return !product.codeNull           ? Field(product.code)
+           : engine_ == Engine::Sqlite ? Field(QLatin1String("NULL"))
+                                       : Field(QLatin1String("CAST(NULL AS nvarchar(1))"));
 }
 
 void RestoreScript::productCode(const Product& product, const QString& newCode,
                                 const QVariant& distributorId)
 {
-    const QString d = literal(distributorId);
-    addRow(products_, {literal(product.id), code(product), text(newCode), d, d});
+    addRow(products_, {product.id, code(product), newCode, distributorId, distributorId});
 }
 
 void RestoreScript::productDistributor(const Product& product, const QVariant& distributorId,
                                        const QVariant& newDistributorId)
 {
-    addRow(moves_,
-           {literal(product.id), code(product), literal(distributorId), literal(newDistributorId)});
+    addRow(moves_, {product.id, code(product), distributorId, newDistributorId});
 }
 
 void RestoreScript::stagingMark(const StagingRow& row, const QVariant& productId)
@@ -345,16 +344,14 @@ void RestoreScript::stagingMark(const StagingRow& row, const QVariant& productId
     // The row as the run found it to mark it: by its row identity on the embedded engine, on
     // SQL Server, whose table has no key, by its codes.
     if (engine_ == Engine::Sqlite)
-        addRow(marks_, {literal(row.rowId), literal(productId), literal(row.productId),
-                        literal(row.applied)});
+        addRow(marks_, {row.rowId, productId, row.productId, row.applied});
     else
-        addRow(marks_, {text(row.oldCode), text(row.newCode), literal(productId),
-                        literal(row.productId), literal(row.applied)});
+        addRow(marks_, {row.oldCode, row.newCode, productId, row.productId, row.applied});
 }
 
 void RestoreScript::stagingInsert(const QString& newCode, const QString& oldCode)
 {
-    addRow(inserts_, {text(oldCode), text(newCode)});
+    addRow(inserts_, {oldCode, newCode});
 }
 
 QStringList RestoreScript::takeBlock()
@@ -416,26 +413,35 @@ QStringList RestoreScript::takeBlock()
     return block;
 }
 
-void RestoreScript::addRow(Values& values, std::initializer_list<QString> row) const
+void RestoreScript::addRow(Values& values, std::initializer_list<Field> row) const
 {
     // One row a line. SQL Server before 2008 has no VALUES lists, nor CTEs before 2005: its
     // rows are a derived table of SELECTs, the first naming the columns.
     const bool sqlite = engine_ == Engine::Sqlite;
     const bool first = values.rows % kRowsPerStatement == 0;
-    if (first)
+    if (first) {
         values.chunks.append(QString());
+        values.chunks.last().reserve(qsizetype(kRowsPerStatement) * 48);
+    }
     QString& text = values.chunks.last();
     if (sqlite)
         text += first ? QLatin1String("(") : QLatin1String(",\r\n(");
     else
         text += first ? QLatin1String("SELECT ") : QLatin1String("UNION ALL SELECT ");
     qsizetype column = 0;
-    for (const QString& value : row) {
+    for (const Field& field : row) {
         if (column > 0)
             text += QLatin1String(", ");
-        text += value;
-        if (first && !sqlite)
-            text += QLatin1String(" AS ") + values.columns[column];
+        if (field.text)
+            appendText(text, *field.text);
+        else if (field.value)
+            appendLiteral(text, *field.value);
+        else
+            text += field.sql;
+        if (first && !sqlite) {
+            text += QLatin1String(" AS ");
+            text += values.columns[column];
+        }
         ++column;
     }
     text += sqlite ? QLatin1String(")") : QLatin1String("\r\n");
@@ -455,52 +461,67 @@ void RestoreScript::addStatements(QStringList& block, const Values& values,
     }
 }
 
-QString RestoreScript::literal(const QVariant& value) const
+void RestoreScript::appendLiteral(QString& out, const QVariant& value) const
 {
-    if (value.isNull())
-        return QStringLiteral("NULL");
+    if (value.isNull()) {
+        out += QLatin1String("NULL");
+        return;
+    }
+    char digits[24];
+    const auto number = [&](auto n) {
+        out += QLatin1String(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+    };
     switch (value.typeId()) {
     case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+        out += value.toBool() ? QLatin1Char('1') : QLatin1Char('0');
+        return;
     case QMetaType::Int:
-    case QMetaType::UInt:
     case QMetaType::Short:
-    case QMetaType::UShort:
     case QMetaType::Long:
-    case QMetaType::ULong:
     case QMetaType::LongLong:
+        number(value.toLongLong());
+        return;
+    case QMetaType::UInt:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
     case QMetaType::ULongLong:
-        return value.toString();
+        number(value.toULongLong());
+        return;
     case QMetaType::Double:
-        return QString::number(value.toDouble(), 'g', 17);
+        out += QString::number(value.toDouble(), 'g', 17);
+        return;
     default:
-        return text(value.toString());
+        appendText(out, value.toString());
     }
 }
 
 QString RestoreScript::text(const QString& value) const
 {
+    QString quoted;
+    appendText(quoted, value);
+    return quoted;
+}
+
+void RestoreScript::appendText(QString& out, const QString& value) const
+{
     // Printable ASCII goes between quotes; any other character is written by its number
     // and joined on, so the file reads the same in any code page.
     const bool sqlite = engine_ == Engine::Sqlite;
-    const QString open = sqlite ? QStringLiteral("'") : QStringLiteral("N'");
-    // Most values are codes: one quoted run, written at once into one allocation.
+    const QLatin1String open = sqlite ? QLatin1String("'") : QLatin1String("N'");
+    // Most values are codes: one quoted run.
     if (std::all_of(value.begin(), value.end(),
                     [](QChar c) { return printable(c.unicode()) && c != QLatin1Char('\''); })) {
-        QString quoted;
-        quoted.reserve(open.size() + value.size() + 1);
-        quoted += open;
-        quoted += value;
-        quoted += QLatin1Char('\'');
-        return quoted;
+        out += open;
+        out += value;
+        out += QLatin1Char('\'');
+        return;
     }
-    const QString join = sqlite ? QStringLiteral(" || ") : QStringLiteral(" + ");
-    QStringList parts;
-    QString run;
-    const auto endRun = [&] {
-        if (!run.isEmpty())
-            parts << open + run + QLatin1Char('\'');
-        run.clear();
+    const QLatin1String join = sqlite ? QLatin1String(" || ") : QLatin1String(" + ");
+    bool joined = false, inRun = false;
+    const auto part = [&] {
+        if (joined)
+            out += join;
+        joined = true;
     };
     // SQL Server's NCHAR takes UTF-16 units, SQLite's char code points.
     const QList<uint> units = sqlite ? value.toUcs4() : QList<uint>();
@@ -508,19 +529,28 @@ QString RestoreScript::text(const QString& value) const
     for (qsizetype i = 0; i < count; ++i) {
         const char32_t c = sqlite ? units[i] : char32_t(value[i].unicode());
         if (printable(c)) {
+            if (!inRun) {
+                part();
+                out += open;
+                inRun = true;
+            }
             if (c == U'\'')
-                run += QLatin1Char('\'');
-            run += QChar(char16_t(c));
+                out += QLatin1Char('\'');
+            out += QChar(char16_t(c));
             continue;
         }
-        endRun();
-        parts
-            << (sqlite ? QStringLiteral("char(%1)") : QStringLiteral("NCHAR(%1)")).arg(quint32(c));
+        if (inRun)
+            out += QLatin1Char('\'');
+        inRun = false;
+        part();
+        out += (sqlite ? QStringLiteral("char(%1)") : QStringLiteral("NCHAR(%1)")).arg(quint32(c));
     }
-    endRun();
-    if (parts.isEmpty())
-        return open + QLatin1Char('\'');
-    return parts.join(join);
+    if (inRun)
+        out += QLatin1Char('\'');
+    if (!joined) {
+        out += open;
+        out += QLatin1Char('\'');
+    }
 }
 
 } // namespace db

@@ -70,8 +70,20 @@ public:
     static constexpr std::size_t kRowsPerStatement = 500;
 
 private:
-    QString literal(const QVariant& value) const;
+    // A row's value: a text or any other value, written as its literal, or SQL as it stands.
+    struct Field
+    {
+        Field(const QString& text) : text(&text) {}
+        Field(const QVariant& value) : value(&value) {}
+        Field(QLatin1String sql) : sql(sql) {}
+        const QString* text = nullptr;
+        const QVariant* value = nullptr;
+        QLatin1String sql;
+    };
     QString text(const QString& value) const;
+    // The literals are appended where they go: a block holds a few of them for every row.
+    void appendLiteral(QString& out, const QVariant& value) const;
+    void appendText(QString& out, const QString& value) const;
     // The rows of a table of values, written as they come, one a line, in chunks of at most
     // kRowsPerStatement rows.
     struct Values
@@ -81,7 +93,7 @@ private:
         std::size_t rows = 0;
     };
     // Adds a row of literals, in the order of values.columns.
-    void addRow(Values& values, std::initializer_list<QString> row) const;
+    void addRow(Values& values, std::initializer_list<Field> row) const;
     // The statements that read each chunk of values as the table v: statement is the text
     // after "WITH v AS (...)" on the embedded engine; on SQL Server, the text before the
     // derived table and the text after it, split at "%1".
@@ -94,7 +106,7 @@ private:
     // The statements that decide, from the products' rows the blocks gathered, which products
     // go back, put them back, and list what was left.
     QStringList putBack() const;
-    QString code(const Product& product) const;
+    Field code(const Product& product) const;
 
     Engine engine_;
     QString catalogue_;
