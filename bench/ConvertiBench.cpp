@@ -161,7 +161,7 @@ private:
     int& syncs_;
 };
 
-// The program's files, with the files it creates new (only the restore file) timed.
+// The program's files, with the restore file's writing timed.
 class TimedFiles final : public TextFileSystem
 {
 public:
@@ -185,6 +185,11 @@ public:
         std::unique_ptr<TextWriter> inner;
         if (Error e = inner_.createNew(path, inner, encoding); e.failed())
             return e;
+        // The run's list is created new too.
+        if (!QFileInfo(path).fileName().startsWith(QStringLiteral("Ripristino"))) {
+            writer = std::move(inner);
+            return {};
+        }
         writer =
             std::make_unique<TimedWriter>(std::move(inner), nanoseconds, syncNanoseconds, syncs);
         created = path;

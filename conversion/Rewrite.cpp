@@ -77,8 +77,10 @@ conversionSteps(RunContext& run, db::HostCatalog& catalog, std::vector<bool>& do
                         const db::Product& product = plan.products[c.product];
                         run.restore->script().productCode(product, plan.rows[c.row].newCode,
                                                           product.distributorId);
-                        run.restore->script().stagingMark(plan.rows[c.row],
-                                                          plan.products[c.product].id);
+                        // A row this run staged goes as a whole, mark and all.
+                        if (c.row < plan.rowsBefore)
+                            run.restore->script().stagingMark(plan.rows[c.row],
+                                                              plan.products[c.product].id);
                     }
                     return run.restore->write();
                 }};

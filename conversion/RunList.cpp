@@ -100,12 +100,12 @@ void RunList::add(const db::Product& product, const QString& newCode, const QStr
         return;
     Error e = writer_ ? Error() : create();
     if (!e.failed()) {
-        QString row = idField(product.id.toString());
-        row.reserve(row.size() + product.title.size() + product.code.size() + newCode.size() +
-                    outcome.size() + 24);
+        // One buffer for every row: a list holds a row for each product.
+        row_.resize(0);
+        row_ += idField(product.id.toString());
         for (const QString* value : {&product.title, &product.code, &newCode, &outcome})
-            appendField(row, *value);
-        e = writer_->writeLine(row);
+            appendField(row_, *value);
+        e = writer_->writeLine(row_);
     }
     if (e.failed()) {
         fail(e);

@@ -51,6 +51,7 @@ private:
     QString prefix_;
     QString path_;
     std::unique_ptr<TextWriter> writer_;
+    QString row_;
     int rows_ = 0;
     int syncedRows_ = 0;
     qint64 syncedSize_ = 0;

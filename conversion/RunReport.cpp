@@ -29,23 +29,29 @@ void RunReport::listProducts(const RunPlan& plan, const QString& move)
     if (!list_)
         return;
     listed_.resize(plan.products.size(), false);
+    // Most converted products share these words.
+    const QString converted = future() + QStringLiteral("convertito") + move;
+    const QString earlier = QStringLiteral("convertito da una conversione precedente") + move;
     for (std::size_t p = 0; p < plan.products.size() && p < plan.outcomes.size(); ++p) {
         const ProductOutcome& o = plan.outcomes[p];
-        const bool converted = o.kind == Outcome::Converted || o.kind == Outcome::Earlier;
-        if (listed_[p] || o.kind == Outcome::Undecided || (converted && move.isEmpty()))
+        const bool isConverted = o.kind == Outcome::Converted || o.kind == Outcome::Earlier;
+        if (listed_[p] || o.kind == Outcome::Undecided || (isConverted && move.isEmpty()))
             continue;
-        QString outcome = o.reason;
-        if (converted) {
-            outcome = o.kind == Outcome::Earlier
-                          ? QStringLiteral("convertito da una conversione precedente")
-                          : future() + QStringLiteral("convertito");
-            const auto refused = plan.refusedMoves.constFind(plan.products[p].id.toString());
-            outcome +=
-                refused == plan.refusedMoves.cend()
-                    ? move
-                    : QStringLiteral("; spostamento al distributore 211 non riuscito: ") + *refused;
+        const QString* outcome = &o.reason;
+        QString refusedMove;
+        if (isConverted) {
+            outcome = o.kind == Outcome::Earlier ? &earlier : &converted;
+            const auto refused = plan.refusedMoves.isEmpty()
+                                     ? plan.refusedMoves.cend()
+                                     : plan.refusedMoves.constFind(plan.products[p].id.toString());
+            if (refused != plan.refusedMoves.cend()) {
+                refusedMove = outcome->chopped(move.size()) +
+                              QStringLiteral("; spostamento al distributore 211 non riuscito: ") +
+                              *refused;
+                outcome = &refusedMove;
+            }
         }
-        list_->add(plan.products[p], o.newCode, outcome);
+        list_->add(plan.products[p], o.newCode, *outcome);
         listed_[p] = true;
     }
     list_->flush();
