@@ -389,84 +389,58 @@ Error HostCatalog::applyConversions(const std::vector<Conversion>& conversions)
 
 Error HostCatalog::applyConversionsEmbedded(const std::vector<Conversion>& conversions)
 {
-    // A table j of columns a, b, c..., from a JSON array or else from a VALUES list.
-    struct Table
-    {
-        QString from;
-        QVariantList binds;
+    // One table j of the batch serves its three statements: a product a, its new code b, and
+    // the row it takes, by its identity r when it was read, or else (a row this run staged)
+    // as the one free row with its codes o and b.
+    const EachRow rows = [&conversions](const std::function<void(Row)>& add) {
+        for (const Conversion& c : conversions)
+            add({c.product->id, c.row->newCode, c.row->oldCode, c.row->rowId});
     };
-    const auto table = [](const QStringList& columns, std::size_t count, const EachRow& rows) {
-        QStringList json, values;
-        for (qsizetype i = 0; i < columns.size(); ++i) {
-            json << QStringLiteral("value ->> %1 AS %2").arg(i).arg(columns[i]);
-            values << QStringLiteral("column%1 AS %2").arg(i + 1).arg(columns[i]);
-        }
-        if (const std::optional<QString> text = jsonRows(count, rows))
-            return Table{QStringLiteral("(SELECT %1 FROM json_each(?))").arg(json.join(u',')),
-                         {*text}};
-        const QString row = QLatin1Char('(') +
-                            QStringList(columns.size(), QStringLiteral("?")).join(u',') +
-                            QLatin1Char(')');
-        return Table{QStringLiteral("(SELECT %1 FROM (VALUES %2))")
-                         .arg(values.join(u','), valuesList(row, count)),
-                     boundRows(count, rows)};
-    };
-    // A row read from the table is marked by its identity; a row this run staged has none
-    // at hand, and is the one free row with its codes.
-    const auto byRowid = [](const Conversion& c) {
-        return c.row->rowId.isValid();
-    };
-    const std::size_t rowids = std::count_if(conversions.begin(), conversions.end(), byRowid);
-    const Table code = table({QStringLiteral("a"), QStringLiteral("b")}, conversions.size(),
-                             [&](const std::function<void(Row)>& add) {
-                                 for (const Conversion& c : conversions)
-                                     add({c.product->id, c.row->newCode});
-                             });
+    const std::size_t count = conversions.size();
+    QString from;
+    QVariantList binds;
+    if (const std::optional<QString> json = jsonRows(count, rows)) {
+        from = QStringLiteral("(SELECT value ->> 0 AS a, value ->> 1 AS b, value ->> 2 AS o, "
+                              "value ->> 3 AS r FROM json_each(?))");
+        binds = {*json};
+    } else {
+        from = QStringLiteral("(SELECT column1 AS a, column2 AS b, column3 AS o, column4 AS r "
+                              "FROM (VALUES %1))")
+                   .arg(valuesList(QStringLiteral("(?,?,?,?)"), count));
+        binds = boundRows(count, rows);
+    }
     if (Error e = c_.execute(QStringLiteral("UPDATE Prodotti SET CodiceTestata = j.b FROM %1 AS j "
                                             "WHERE Prodotti.IDProd = j.a")
-                                 .arg(code.from),
-                             code.binds);
+                                 .arg(from),
+                             binds);
         e.failed())
         return e;
     // SQLite counts the rows a statement changed, whatever the session.
+    const std::size_t byRowid =
+        std::count_if(conversions.begin(), conversions.end(),
+                      [](const Conversion& c) { return c.row->rowId.isValid(); });
     int marked = 0;
-    const auto mark = [&](std::size_t count, const QStringList& columns, const QString& sql,
-                          const EachRow& rows) {
-        if (count == 0)
-            return Error();
-        const Table values = table(columns, count, rows);
+    const auto mark = [&](std::size_t rows, const QString& sql) {
         int n = 0;
-        const Error e = c_.execute(sql.arg(values.from), values.binds, &n);
+        const Error e = rows == 0 ? Error() : c_.execute(sql.arg(from), binds, &n);
         marked += n;
         return e;
     };
-    if (Error e = mark(rowids, {QStringLiteral("a"), QStringLiteral("b")},
-                       QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.b, Modificato = 1 "
-                                      "FROM %1 AS j WHERE CodiciCorvel.rowid = j.a AND "
-                                      "CodiciCorvel.Modificato = 0"),
-                       [&](const std::function<void(Row)>& add) {
-                           for (const Conversion& c : conversions) {
-                               if (byRowid(c))
-                                   add({c.row->rowId, c.product->id});
-                           }
-                       });
+    if (Error e = mark(byRowid, QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.a, "
+                                               "Modificato = 1 FROM %1 AS j WHERE "
+                                               "CodiciCorvel.rowid = j.r AND "
+                                               "CodiciCorvel.Modificato = 0"));
         e.failed())
         return e;
-    if (Error e = mark(conversions.size() - rowids,
-                       {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")},
-                       QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.c, Modificato = 1 "
-                                      "FROM %1 AS j WHERE CodiciCorvel.CodTestataVecchio = j.a "
-                                      "AND CodiciCorvel.CodTestataNuovo = j.b AND "
-                                      "CodiciCorvel.Modificato = 0"),
-                       [&](const std::function<void(Row)>& add) {
-                           for (const Conversion& c : conversions) {
-                               if (!byRowid(c))
-                                   add({c.row->oldCode, c.row->newCode, c.product->id});
-                           }
-                       });
+    if (Error e = mark(count - byRowid,
+                       QStringLiteral("UPDATE CodiciCorvel SET IdProdMod = j.a, Modificato = 1 "
+                                      "FROM %1 AS j WHERE j.r IS NULL AND "
+                                      "CodiciCorvel.CodTestataVecchio = j.o AND "
+                                      "CodiciCorvel.CodTestataNuovo = j.b AND "
+                                      "CodiciCorvel.Modificato = 0"));
         e.failed())
         return e;
-    return std::size_t(marked) == conversions.size() ? Error() : kRowTaken;
+    return std::size_t(marked) == count ? Error() : kRowTaken;
 }
 
 Error HostCatalog::productsOf(const QString& distributorId, std::vector<Product>& products)
@@ -489,13 +463,23 @@ Error HostCatalog::appliedProductDistributors(std::vector<ProductDistributor>& p
                                               const QString& leaveOut)
 {
     products.clear();
-    QString sql = QStringLiteral("SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE IDProd "
-                                 "IN (SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)");
+    const QString applied =
+        QStringLiteral("IDProd IN (SELECT IdProdMod FROM CodiciCorvel WHERE IdProdMod<>0)");
+    const QString others =
+        QStringLiteral("(IDDL IS NULL OR IDDL<>? OR inforiv IS NULL OR inforiv<>1)");
+    QString sql = QStringLiteral("SELECT IDProd, IDDL, CodiceTestata FROM Prodotti WHERE ");
     QVariantList binds;
-    if (!leaveOut.isEmpty()) {
-        sql += QStringLiteral(" AND (IDDL IS NULL OR IDDL<>? OR inforiv IS NULL OR inforiv<>1)");
+    if (leaveOut.isEmpty())
+        sql += applied;
+    else if (sqlite())
+        // Nearly every product a row names is left out: SQLite reads the products through
+        // their distributor first, and the rows only for those that remain ("+" keeps it from
+        // looking up every row's product by its key instead).
+        sql += others + QStringLiteral(" AND +") + applied;
+    else
+        sql += applied + QStringLiteral(" AND ") + others;
+    if (!leaveOut.isEmpty())
         binds << leaveOut;
-    }
     const Error e = c_.forEach(sql, binds, [&](const QSqlQuery& q) {
         products.push_back({q.value(0), q.value(1), q.value(2)});
     });

@@ -430,6 +430,23 @@ void HostCatalogTest::fullBatchWithNulGoesInWhole()
     QVERIFY(!host.stagingRows(rows).failed());
     QCOMPARE(rows.size(), size);
     QCOMPARE(rows.back().oldCode.trimmed(), QString::number(100000000 + size - 1));
+
+    // A whole batch of conversions as one VALUES list too, each row marked for its product:
+    // the odd rows as staged since the rows were read, found by their codes.
+    std::vector<db::Product> products(size);
+    std::vector<HostCatalog::Conversion> conversions;
+    for (std::size_t i = 0; i < size; ++i) {
+        products[i].id = qlonglong(1000 + i);
+        if (i % 2)
+            rows[i].rowId = QVariant();
+        conversions.push_back({&products[i], &rows[i]});
+    }
+    rows[6].newCode += QChar(0);
+    const Error applied = host.applyConversions(conversions);
+    QVERIFY2(!applied.failed(), qPrintable(applied.description));
+    QVERIFY(!host.stagingRows(rows).failed());
+    for (std::size_t i = 0; i < size; ++i)
+        QCOMPARE(rows[i].productId.toLongLong(), qlonglong(1000 + i));
 }
 
 void HostCatalogTest::productIdForCode_data()
@@ -823,7 +840,7 @@ void HostCatalogTest::serverRefusalsAreClassified()
         QCOMPARE(indexRefused.number, AccessDenied);
     if (!e.failed())
         e = insertStagingRow(host, QStringLiteral("000000901"), QStringLiteral("000000678"),
-                                  QStringLiteral("Titolo"));
+                             QStringLiteral("Titolo"));
     QCOMPARE(e.number, number);
     QCOMPARE(c.deadlocked(), messages == QList<int>{1205});
     // The engine's refusals to write come with an Italian sentence before its own words.
