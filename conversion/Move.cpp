@@ -7,7 +7,7 @@
 #include "db/ErrorMap.h"
 #include "platform/MainView.h"
 
-#include <QStringList>
+#include <vector>
 
 void applyMove(RunContext& run)
 {
@@ -33,12 +33,13 @@ void applyMove(RunContext& run)
     const int steps = plan.appliedRows >= 0 ? plan.appliedRows : int(before.size());
     run.view.setProgressMaximum(steps);
     run.view.setProgressValue(0);
-    QStringList moving;
+    std::vector<const QVariant*> moving;
+    moving.reserve(before.size());
     for (const db::ProductDistributor& product : before) {
         if (product.distributorId.isNull() || product.distributorId.toString() != distributor) {
             const db::Product now{product.id, product.code.toString(), product.code.isNull()};
             run.restore->script().productDistributor(now, product.distributorId, distributor);
-            moving << product.id.toString();
+            moving.push_back(&product.id);
         }
     }
     run.trap.caught(run.restore->write());
@@ -67,7 +68,9 @@ void applyMove(RunContext& run)
         run.trap.caught(writer.flush());
     }
     run.view.setProgressValue(steps);
-    plan.counts.moved = 0;
-    for (const QString& id : std::as_const(moving))
-        plan.counts.moved += plan.refusedMoves.contains(id) ? 0 : 1;
+    plan.counts.moved = int(moving.size());
+    if (!plan.refusedMoves.isEmpty()) {
+        for (const QVariant* id : moving)
+            plan.counts.moved -= plan.refusedMoves.contains(id->toString()) ? 1 : 0;
+    }
 }

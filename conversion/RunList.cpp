@@ -85,8 +85,11 @@ RunList::RunList(const Platform& platform, QString catalogue, QDateTime started,
 
 RunList::~RunList()
 {
-    if (writer_)
-        writer_->close();
+    if (!writer_)
+        return;
+    if (!failure_.failed() && !pending_.isEmpty())
+        writer_->writeLine(pending_);
+    writer_->close();
 }
 
 QString RunList::path() const
@@ -98,19 +101,18 @@ void RunList::add(const db::Product& product, const QString& newCode, const QStr
 {
     if (failure_.failed())
         return;
-    Error e = writer_ ? Error() : create();
-    if (!e.failed()) {
-        // One buffer for every row: a list holds a row for each product.
-        row_.resize(0);
-        row_ += idField(product.id.toString());
-        for (const QString* value : {&product.title, &product.code, &newCode, &outcome})
-            appendField(row_, *value);
-        e = writer_->writeLine(row_);
+    if (!writer_) {
+        if (Error e = create(); e.failed()) {
+            fail(e);
+            return;
+        }
     }
-    if (e.failed()) {
-        fail(e);
-        return;
-    }
+    // The rows wait in one text until the next flush writes them at once.
+    if (!pending_.isEmpty())
+        pending_ += QLatin1String("\r\n");
+    pending_ += idField(product.id.toString());
+    for (const QString* value : {&product.title, &product.code, &newCode, &outcome})
+        appendField(pending_, *value);
     ++rows_;
 }
 
@@ -118,7 +120,9 @@ void RunList::flush()
 {
     if (!writer_ || failure_.failed())
         return;
-    if (Error e = writer_->sync(); e.failed()) {
+    const Error written = pending_.isEmpty() ? Error() : writer_->writeLine(pending_);
+    pending_.resize(0);
+    if (Error e = written.failed() ? written : writer_->sync(); e.failed()) {
         fail(e);
         return;
     }

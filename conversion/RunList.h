@@ -17,9 +17,9 @@ struct Product;
 // with what became of it. Made for Excel in an Italian Windows, which opens it by double
 // click: UTF-8 with a byte-order mark, fields between ';', a caption row.
 //
-// Rows are written as they are added and reach the disk at each flush(). A list that cannot
-// be written never stops the run: its first failure sticks, and later rows are dropped; the
-// file keeps the rows that reached the disk, and goes when none did.
+// Rows are written, and reach the disk, at each flush(). A list that cannot be written never
+// stops the run: its first failure sticks, and later rows are dropped; the file keeps the rows
+// that reached the disk, and goes when none did.
 class RunList
 {
 public:
@@ -51,7 +51,7 @@ private:
     QString prefix_;
     QString path_;
     std::unique_ptr<TextWriter> writer_;
-    QString row_;
+    QString pending_; // rows added since the last flush, without their last line end
     int rows_ = 0;
     int syncedRows_ = 0;
     qint64 syncedSize_ = 0;
