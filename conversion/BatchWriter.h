@@ -5,7 +5,9 @@
 #include "db/HostCatalog.h"
 #include "platform/Error.h"
 
+#include <QStringList>
 #include <functional>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -32,11 +34,16 @@ public:
         std::function<Error(const std::vector<Unit>&)> write;
         std::function<void(const Unit&)> written = [](const Unit&) {
         };
-        // Hears a transaction's units once their statements are written, right before the
-        // commit; a failure rolls the transaction back and is the transaction's.
-        std::function<Error(const std::vector<Unit>&)> beforeCommit = [](const std::vector<Unit>&) {
-            return Error();
-        };
+        // Prepares a text from a transaction's units (the restore file's block) while write
+        // runs, on another thread: it may read only what write and decide leave alone.
+        std::function<QStringList(const std::vector<Unit>&)> prepare = nullptr;
+        // Hears a transaction's units, with what prepare made of them, once their statements
+        // are written, right before the commit; a failure rolls the transaction back and is
+        // the transaction's.
+        std::function<Error(const std::vector<Unit>&, const QStringList& prepared)> beforeCommit =
+            [](const std::vector<Unit>&, const QStringList&) {
+                return Error();
+            };
     };
 
     // rowFault hears of each unit the engine refused, and why.
@@ -108,11 +115,15 @@ private:
     {
         if (Error e = c_.begin(); e.failed())
             return e;
-        if (Error e = steps_.write(units); e.failed()) {
-            c_.rollback();
-            return e;
-        }
-        if (Error e = steps_.beforeCommit(units); e.failed()) {
+        // The engine runs the statements while the text is prepared beside them.
+        std::future<QStringList> prepared;
+        if (steps_.prepare)
+            prepared = std::async(std::launch::async, steps_.prepare, std::cref(units));
+        Error e = steps_.write(units);
+        const QStringList text = prepared.valid() ? prepared.get() : QStringList();
+        if (!e.failed())
+            e = steps_.beforeCommit(units, text);
+        if (e.failed()) {
             c_.rollback();
             return e;
         }

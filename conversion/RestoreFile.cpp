@@ -25,11 +25,10 @@ QString RestoreFile::path() const
     return created_ ? QDir::toNativeSeparators(path_) : QString();
 }
 
-Error RestoreFile::write()
+Error RestoreFile::write(const QStringList& block)
 {
     if (failure_.failed())
         return failure_;
-    const QStringList block = script_.takeBlock();
     if (block.isEmpty())
         return {};
     const bool appending = writer_ != nullptr;

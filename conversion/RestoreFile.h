@@ -25,11 +25,13 @@ public:
     // Where the statements of the next block are gathered.
     db::RestoreScript& script() { return script_; }
 
-    // Appends the gathered block and returns once the disk holds it; nothing to do when the
-    // block is empty. On failure the file is cut back to what it held before, so it still
-    // runs clean (a file without a block is removed). The first failure sticks: every later call
-    // returns it, as the run must change nothing more.
-    Error write();
+    // Appends a block taken from script() and returns once the disk holds it; nothing to do
+    // when the block is empty. On failure the file is cut back to what it held before, so it
+    // still runs clean (a file without a block is removed). The first failure sticks: every
+    // later call returns it, as the run must change nothing more.
+    Error write(const QStringList& block);
+    // The same for the block gathered so far.
+    Error write() { return write(script_.takeBlock()); }
     const Error& failure() const { return failure_; }
     // With native separators; empty until the file is created.
     QString path() const;

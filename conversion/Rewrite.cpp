@@ -70,7 +70,7 @@ conversionSteps(RunContext& run, db::HostCatalog& catalog, std::vector<bool>& do
                     plan.outcomes[c.product] = {Outcome::Converted, plan.rows[c.row].newCode,
                                                 QString()};
                 },
-            .beforeCommit =
+            .prepare =
                 [&run](const std::vector<Conversion>& conversions) {
                     const RunPlan& plan = run.plan;
                     for (const Conversion& c : conversions) {
@@ -82,7 +82,11 @@ conversionSteps(RunContext& run, db::HostCatalog& catalog, std::vector<bool>& do
                             run.restore->script().stagingMark(plan.rows[c.row],
                                                               plan.products[c.product].id);
                     }
-                    return run.restore->write();
+                    return run.restore->script().takeBlock();
+                },
+            .beforeCommit =
+                [&run](const std::vector<Conversion>&, const QStringList& block) {
+                    return run.restore->write(block);
                 }};
 }
 

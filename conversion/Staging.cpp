@@ -46,11 +46,15 @@ void applyStaging(RunContext& run)
                  return catalog.insertStagingRows(rows);
              },
          .written = [&plan](Line) { ++plan.counts.linesStaged; },
-         .beforeCommit =
+         .prepare =
              [&run](const std::vector<Line>& lines) {
                  for (Line line : lines)
                      run.restore->script().stagingInsert(line->newCode, line->oldCode);
-                 return run.restore->write();
+                 return run.restore->script().takeBlock();
+             },
+         .beforeCommit =
+             [&run](const std::vector<Line>&, const QStringList& block) {
+                 return run.restore->write(block);
              }});
 
     RepaintPacer pacer(run.platform.clock);
