@@ -5,11 +5,13 @@
 #include "db/CodeTableReader.h"
 #include "platform/Dialogs.h"
 #include "platform/MainView.h"
+#include "platform/Parallel.h"
 #include "platform/Platform.h"
 #include "platform/RepaintPacer.h"
 
 #include <QDir>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -80,38 +82,12 @@ bool readCodeTable(RunContext& run, const QString& path)
         if (processed > 0)
             run.view.setCaption(ViewLabel::LabelFatti, counterText(processed, " - Elaborati"));
     };
+    std::vector<CodeTable::ReadLine> read;
     const Error failure = reader.read(
-        [&](const CodeTable::ReadLine& read) {
+        [&](const CodeTable::ReadLine& line) {
             // Every data line counts, staged or not.
             ++processed;
-            const CodeTable::Line& columns = read.columns;
-            using Shape = CodeTable::Line::Shape;
-            // A line refused that still names its old code (its new code is no number, a
-            // title holds a NUL): the list tells that code's product why it kept its own.
-            if (!columns.staged() && columns.oldCodeRead)
-                plan.refusedLines.insert(
-                    CodeTable::readNumber(CodeTable::normalisedCode(columns.oldCode)),
-                    QStringLiteral("riga %1 della tabella scartata: %2")
-                        .arg(read.number)
-                        .arg(read.fault.description));
-            // With three TABs a line is still staged; without its old code, or with a column
-            // that is no code, it is not.
-            if (columns.staged()) {
-                const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
-                plan.lines.push_back({read.number, CodeTable::normalisedCode(columns.newCode),
-                                      oldCode, CodeTable::stagedTitle(columns.title),
-                                      *CodeTable::sqlNumber(oldCode), PlannedLine::Fate::Stage,
-                                      Error()});
-            } else if (!firstRefused) {
-                // The box says in words what the log numbers.
-                firstRefused = Refused{
-                    read.number, read.text,
-                    columns.shape == Shape::TooShort
-                        ? Error{read.fault.number, QStringLiteral("Mancano le colonne separate "
-                                                                  "da TAB: ne servono almeno "
-                                                                  "tre.")}
-                        : read.fault};
-            }
+            read.push_back(line);
         },
         [&] {
             if (pacer.due()) {
@@ -119,6 +95,47 @@ bool readCodeTable(RunContext& run, const QString& path)
                 run.view.pumpEvents();
             }
         });
+    // A line with three TABs is still staged; without its old code, or with a column that is
+    // no code, it is not. The staged lines' values are worked out on two threads.
+    std::vector<std::optional<PlannedLine>> staged(read.size());
+    forEachIndex(read.size(), [&read, &staged](std::size_t i) {
+        const CodeTable::Line& columns = read[i].columns;
+        if (!columns.staged())
+            return;
+        const QString oldCode = CodeTable::normalisedCode(columns.oldCode);
+        staged[i] = PlannedLine{read[i].number,
+                                CodeTable::normalisedCode(columns.newCode),
+                                oldCode,
+                                CodeTable::stagedTitle(columns.title),
+                                *CodeTable::sqlNumber(oldCode),
+                                PlannedLine::Fate::Stage,
+                                Error()};
+    });
+    plan.lines.reserve(read.size());
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        if (staged[i]) {
+            plan.lines.push_back(std::move(*staged[i]));
+            continue;
+        }
+        const CodeTable::ReadLine& line = read[i];
+        const CodeTable::Line& columns = line.columns;
+        // A line refused that still names its old code (its new code is no number, a title
+        // holds a NUL): the list tells that code's product why it kept its own.
+        if (columns.oldCodeRead)
+            plan.refusedLines.insert(
+                CodeTable::readNumber(CodeTable::normalisedCode(columns.oldCode)),
+                QStringLiteral("riga %1 della tabella scartata: %2")
+                    .arg(line.number)
+                    .arg(line.fault.description));
+        // The box says in words what the log numbers.
+        if (!firstRefused)
+            firstRefused = Refused{
+                line.number, line.text,
+                columns.shape == CodeTable::Line::Shape::TooShort
+                    ? Error{line.fault.number, QStringLiteral("Mancano le colonne separate da "
+                                                              "TAB: ne servono almeno tre.")}
+                    : line.fault};
+    }
     show();
     plan.counts.linesRead = processed;
     plan.counts.linesRefused = processed - int(plan.lines.size());

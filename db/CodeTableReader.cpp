@@ -1,9 +1,11 @@
 #include "db/CodeTableReader.h"
 
 #include "errors/ErrorLog.h"
+#include "platform/Parallel.h"
 #include "platform/TextFiles.h"
 
 #include <QFileInfo>
+#include <vector>
 
 namespace CodeTable {
 
@@ -26,33 +28,50 @@ Error Reader::read(const std::function<void(const ReadLine&)>& line,
 {
     Error failure;
     int number = 0;
-    while (reader_) {
-        if (step)
-            step();
-        bool end = true;
-        if (failure = reader_->atEnd(end); failure.failed() || end)
-            break;
-        ReadLine read;
-        if (failure = reader_->readLine(read.text); failure.failed())
-            break;
-        read.number = ++number;
-        if (isBlankLine(read.text))
-            continue;
-        read.columns = parseLine(read.text);
-        using Shape = Line::Shape;
-        if (read.columns.shape == Shape::BadCode)
-            read.fault = badCodeError(read.columns);
-        else if (read.columns.shape == Shape::Nul)
-            read.fault = nulError(read.columns);
-        else if (read.columns.shape != Shape::Complete)
-            read.fault = missingTabError();
-        if (read.fault.failed())
-            logFault(read);
-        line(read);
+    bool end = !reader_;
+    std::vector<ReadLine> block;
+    while (!end) {
+        // A block of lines is read, cut into columns and judged on two threads, then handed on
+        // in the file's order.
+        block.clear();
+        while (block.size() < kLinesPerBlock) {
+            if (step)
+                step();
+            if (failure = reader_->atEnd(end); failure.failed())
+                end = true;
+            if (end)
+                break;
+            ReadLine read;
+            if (failure = reader_->readLine(read.text); failure.failed()) {
+                end = true;
+                break;
+            }
+            read.number = ++number;
+            if (!isBlankLine(read.text))
+                block.push_back(std::move(read));
+        }
+        forEachIndex(block.size(), [&block](std::size_t i) { judge(block[i]); });
+        for (const ReadLine& read : block) {
+            if (read.fault.failed())
+                logFault(read);
+            line(read);
+        }
     }
     logRest();
     reader_.reset();
     return failure;
+}
+
+void Reader::judge(ReadLine& read)
+{
+    read.columns = parseLine(read.text);
+    using Shape = Line::Shape;
+    if (read.columns.shape == Shape::BadCode)
+        read.fault = badCodeError(read.columns);
+    else if (read.columns.shape == Shape::Nul)
+        read.fault = nulError(read.columns);
+    else if (read.columns.shape != Shape::Complete)
+        read.fault = missingTabError();
 }
 
 void Reader::logFault(const ReadLine& line)

@@ -41,7 +41,9 @@ public:
 
     // Opens the file as it was saved (byte-order mark, UTF-8, else the code page).
     Error open(const QString& path);
-    // Hands every data line to line, and calls step once for each line read, blank ones too.
+    // Hands every data line to line, in the file's order, and calls step once for each line
+    // read, blank ones too. Lines are read a block at a time: step runs for the lines of a
+    // block before line does.
     // Returns the failure that ended the reading before the file's end; none at its end. A
     // stream that cannot say whether it is at its end ends the reading too: going round
     // again would never end.
@@ -52,10 +54,13 @@ public:
     const QString& fileName() const { return fileName_; }
 
 private:
+    // Cuts the line into its columns and finds its fault.
+    static void judge(ReadLine& line);
     void logFault(const ReadLine& line);
     void logRest();
 
     static constexpr int kPerCause = 20;
+    static constexpr std::size_t kLinesPerBlock = 4096;
     struct Cause
     {
         int count = 0;
