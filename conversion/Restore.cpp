@@ -93,6 +93,10 @@ bool Restore::confirmed(const std::vector<File>& files) const
 
 void Restore::execute()
 {
+    if (!hostConfigTrouble_.isEmpty()) {
+        platform_.dialogs.message(hostConfigTrouble_, MsgIcon::Critical);
+        return;
+    }
     if (!Admission::admitted(platform_, view_, false))
         return;
     std::vector<File> files;

@@ -31,6 +31,10 @@ public:
     // Returns when the action has ended.
     void execute();
 
+    // What is wrong with the host configuration file, as start-up said it: the action then
+    // connects to nothing and says it again.
+    void setHostConfigTrouble(QString trouble) { hostConfigTrouble_ = std::move(trouble); }
+
 private:
     struct File
     {
@@ -61,4 +65,5 @@ private:
     MainView& view_;
     db::ConnectionTarget target_;
     db::LockWait* wait_ = nullptr; // the window's, while the action runs
+    QString hostConfigTrouble_;
 };

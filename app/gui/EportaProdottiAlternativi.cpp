@@ -316,6 +316,7 @@ void EportaProdottiAlternativi::Ripristina_Click()
     const QScopedValueRollback<bool> working(working_, true);
     closeRequested_ = false;
     Restore restore(platform_, log_, mod_.hostConfig, *this);
+    restore.setHostConfigTrouble(hostConfigTrouble_);
     restore.execute();
 }
 
@@ -340,6 +341,11 @@ void EportaProdottiAlternativi::closeEvent(QCloseEvent* event)
 
 void EportaProdottiAlternativi::Command2_Click()
 {
+    // Half a configuration would answer "not found" for a catalogue it never reached.
+    if (!hostConfigTrouble_.isEmpty()) {
+        platform_.dialogs.message(hostConfigTrouble_, MsgIcon::Critical);
+        return;
+    }
     QString id;
     {
         const QScopedValueRollback<bool> working(working_, true);
