@@ -199,20 +199,27 @@ void Restore::finish(const Error& e, const Outcome& outcome)
     // One row per product, also when a file failed: what the files before it did stays.
     RunList list(platform_, view_.catalogue(), platform_.clock.now(),
                  QStringLiteral("Ripristinati"));
-    int left = 0;
+    int left = 0, asBefore = 0;
     for (const auto& [id, row] : outcome.products) {
         left += row.left.isEmpty() ? 0 : 1;
+        asBefore += row.asBefore ? 1 : 0;
         list.add(db::Product{id, row.codeBefore}, row.codeAfter,
-                 row.left.isEmpty() ? QStringLiteral("Rimesso com'era")
-                                    : QStringLiteral("Lasciato: ") + row.left);
+                 !row.left.isEmpty() ? QStringLiteral("Lasciato: ") + row.left
+                 : row.asBefore      ? QStringLiteral("Gia' com'era prima della conversione")
+                                     : QStringLiteral("Rimesso com'era"));
     }
     list.flush();
-    const QString numbers =
+    QString numbers =
         QStringLiteral("%1 file applicati: %2 prodotti rimessi come erano, %3 lasciati perche' "
                        "cambiati dopo la conversione.")
             .arg(outcome.files)
-            .arg(int(outcome.products.size()) - left)
+            .arg(int(outcome.products.size()) - left - asBefore)
             .arg(left);
+    // A file run already, by hand or by a press the program did not see end, finds them so.
+    if (asBefore > 0)
+        numbers += QStringLiteral(" %1 prodotti erano gia' come prima della conversione: "
+                                  "niente da rimettere.")
+                       .arg(asBefore);
     const QString listed =
         list.failure().failed() ? QStringLiteral("\nImpossibile scrivere l'elenco dei prodotti: ") +
                                       list.failure().description

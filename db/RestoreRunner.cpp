@@ -152,8 +152,10 @@ void readRow(const QSqlQuery& q, RestoreOutcome& outcome)
 {
     const QSqlRecord r = q.record();
     if (r.indexOf(QStringLiteral("Rimesso")) >= 0) {
-        outcome.products[q.value(0).toLongLong()] = {q.value(1).toString(), q.value(2).toString(),
-                                                     QString()};
+        const bool asBefore = q.value(3).toInt() == 0;
+        const QString now = q.value(2).toString();
+        outcome.products[q.value(0).toLongLong()] = {asBefore ? now : q.value(1).toString(), now,
+                                                     QString(), asBefore};
     } else if (r.indexOf(QStringLiteral("Lasciato_perche")) >= 0) {
         const QString code = q.value(1).isNull() ? QStringLiteral("NULL") : q.value(1).toString();
         const QString d = q.value(2).isNull() ? QStringLiteral("NULL") : q.value(2).toString();

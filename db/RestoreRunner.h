@@ -44,6 +44,9 @@ struct RestoreOutcome
         QString codeBefore; // CodiceTestata found
         QString codeAfter;  // what it became; for a product left, as found
         QString left;       // why it was left; empty when put back
+        // Found as before the run: the file had nothing of its own to put back (it was applied
+        // already, or its transaction never committed).
+        bool asBefore = false;
     };
     std::map<qint64, Row> products;
 };

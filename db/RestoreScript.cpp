@@ -47,9 +47,10 @@ namespace db {
 // every block has been read (a product is recoded in one block and moved in a later one),
 // so the blocks gather the products in a temporary table and the trailer decides and puts
 // back. A product found as it was before the run, or recoded but not moved, is the run's own
-// too: what it finds was written by a transaction that never committed. Products left stay in the
-// table, so that after a crash that left two trailers committing the second still sees the whole
-// product.
+// too: what it finds was written by a transaction that never committed. "As before" is asked
+// first: a product the run only moved, found as before, has nothing to put back (the file was
+// run already), though it is also as the run left its code. Products left stay in the table, so
+// that after a crash that left two trailers committing the second still sees the whole product.
 //
 // On the embedded engine every block opens its transaction and the spent trailer takes that
 // line with it. A statement that fails does not end the transaction: the file is run with
@@ -113,8 +114,8 @@ QString RestoreScript::forgetPutBack(Engine engine)
 
 QString RestoreScript::listPutBack(Engine engine)
 {
-    return QStringLiteral("SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora FROM %1 "
-                          "WHERE f = 0 OR f = 1 ORDER BY p;")
+    return QStringLiteral("SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora, f AS Stato "
+                          "FROM %1 WHERE f = 0 OR f = 1 ORDER BY p;")
         .arg(engine == Engine::Sqlite ? QStringLiteral("temp.ripristino_p")
                                       : QStringLiteral("#ripristino_p"));
 }
@@ -213,11 +214,11 @@ QStringList RestoreScript::putBack() const
                            "d0, d1 FROM temp.ripristino_d AS d WHERE NOT EXISTS (SELECT * FROM "
                            "temp.ripristino_p AS r WHERE r.p = d.p);"),
             QStringLiteral("DELETE FROM temp.ripristino_d;"),
-            QStringLiteral(
-                "UPDATE temp.ripristino_p AS r SET f = (SELECT CASE WHEN "
-                "p.CodiceTestata IS r.c1 AND (p.IDDL IS r.d1 OR p.IDDL IS r.d0) THEN 1 WHEN "
-                "p.CodiceTestata IS r.c0 AND p.IDDL IS r.d0 THEN 0 ELSE 2 END FROM "
-                "main.Prodotti AS p WHERE p.IDProd = r.p);"),
+            QStringLiteral("UPDATE temp.ripristino_p AS r SET f = (SELECT CASE WHEN "
+                           "p.CodiceTestata IS r.c0 AND p.IDDL IS r.d0 THEN 0 WHEN "
+                           "p.CodiceTestata IS r.c1 AND (p.IDDL IS r.d1 OR p.IDDL IS r.d0) THEN 1 "
+                           "ELSE 2 END FROM "
+                           "main.Prodotti AS p WHERE p.IDProd = r.p);"),
             QStringLiteral("UPDATE Prodotti SET CodiceTestata = r.c0, IDDL = r.d0 FROM "
                            "temp.ripristino_p AS r WHERE Prodotti.IDProd = r.p AND r.f = 1;"),
             QStringLiteral("SELECT 'Lasciato: IDProd ' || r.p || ', CodiceTestata ' || "
@@ -256,10 +257,10 @@ QStringList RestoreScript::putBack() const
                        "FROM #ripristino_d d WHERE NOT EXISTS (SELECT * FROM #ripristino_p r "
                        "WHERE r.p = d.p);"),
         QStringLiteral("DELETE FROM #ripristino_d;"),
-        QStringLiteral("UPDATE r SET f = CASE WHEN p.IDProd IS NULL THEN NULL WHEN %1 THEN 1 WHEN "
-                       "%2 THEN 0 ELSE 2 END FROM #ripristino_p r LEFT JOIN Prodotti p ON "
+        QStringLiteral("UPDATE r SET f = CASE WHEN p.IDProd IS NULL THEN NULL WHEN %1 THEN 0 WHEN "
+                       "%2 THEN 1 ELSE 2 END FROM #ripristino_p r LEFT JOIN Prodotti p ON "
                        "p.IDProd = r.p;")
-            .arg(asLeft, asBefore),
+            .arg(asBefore, asLeft),
         QStringLiteral("UPDATE p SET CodiceTestata = r.c0, IDDL = r.d0 FROM Prodotti p JOIN "
                        "#ripristino_p r ON p.IDProd = r.p WHERE r.f = 1;"),
         QStringLiteral("SELECT r.p AS IDProd, p.CodiceTestata AS CodiceTestata_ora, p.IDDL AS "

@@ -61,7 +61,8 @@ public:
     // The header line that names the catalogue exactly, as a literal; see catalogueNamed().
     static QString catalogueLine();
     // The last trailer's statement that forgets the products it put back, and the query the
-    // program runs before it to list them (the file itself lists only the products left).
+    // program runs before it to list them (the file itself lists only the products left):
+    // Stato 1 for a product put back, 0 for one found as before the run.
     static QString forgetPutBack(Engine engine);
     static QString listPutBack(Engine engine);
 

@@ -1299,7 +1299,8 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
     QTest::addColumn<int>("skip");
     // "Ripristina" instead of the files run by hand: 0 no, 1 yes, more: its first press fails
     // at that statement, as a kill would leave it (the file under way rolled back); -1 yes, on
-    // a file a crash cut in a block that never committed, whose end is no failure.
+    // a file a crash cut in a block that never committed, whose end is no failure; -2 yes, after
+    // the files were run by hand, which leaves it nothing to put back.
     QTest::addColumn<int>("press");
     QTest::newRow("two whole runs") << -1 << QByteArray() << 0 << 0;
     QTest::newRow("lost in the staging load")
@@ -1319,6 +1320,7 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack_data()
     // After the products were put back, before the commit.
     QTest::newRow("by Ripristina, stopped in a file") << -1 << QByteArray("host") << 0 << 32;
     QTest::newRow("by Ripristina, the file cut by a crash") << -1 << QByteArray("host") << 0 << -1;
+    QTest::newRow("by hand, then by Ripristina") << -1 << QByteArray("host") << 0 << -2;
     // Two files, the newer one over what the older one left: newest first.
     QTest::newRow("lost half way through the rewrite, by Ripristina")
         << int(Stage::Rewrite) << QByteArray("commit") << 1 << 1;
@@ -1403,17 +1405,19 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
     const QDir logs(f.tp.path(QStringLiteral("LOGS")));
     QStringList printed;
     const QString newest = QStringLiteral("LOGS/Ripristino_MIRKEL2012_2012_12_10_100000.sql");
-    if (press < 0)
+    if (press == -1)
         f.tp.writeFile(newest, f.tp.readFile(newest) +
                                    "BEGIN TRANSACTION;\r\nUPDATE Prodotti SET Testata='x' WHERE "
                                    "IDProd=3;\r\nWITH v (o, n) AS (VALUES\r\n('1;");
-    if (press != 0)
-        pressRipristina(f, press > 1 ? press : 0, printed, host ? 2105 : 0);
-    else
+    if (press == 0 || press == -2)
         for (const QString& name :
              logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
                             QDir::Files, QDir::Name | QDir::Reversed))
             QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
+    if (press != 0) {
+        printed.clear();
+        pressRipristina(f, press > 1 ? press : 0, printed, host ? 2105 : 0);
+    }
     if (host) {
         const QStringList left =
             press == 0
@@ -1428,8 +1432,14 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
                               QStringLiteral("101;;=\"000950001\";=\"000950001\";=\"Lasciato: "
                                              "distributore cambiato dopo la conversione (IDDL ora "
                                              "99)\""),
-                              QStringLiteral("1 file applicati: 2103 prodotti rimessi come erano, "
-                                             "2 lasciati perche' cambiati dopo la conversione.")};
+                              press == -2
+                                  ? QStringLiteral("1 file applicati: 0 prodotti rimessi come "
+                                                   "erano, 2 lasciati perche' cambiati dopo la "
+                                                   "conversione. 2103 prodotti erano gia' come "
+                                                   "prima della conversione: niente da rimettere.")
+                                  : QStringLiteral("1 file applicati: 2103 prodotti rimessi come "
+                                                   "erano, 2 lasciati perche' cambiati dopo la "
+                                                   "conversione.")};
         QCOMPARE(printed.mid(printed.size() - 3), left);
         QCOMPARE(f.product(100) + f.product(101) + f.product(5000),
                  QStringLiteral("100|777|34101|000950001|995000|1|34"));

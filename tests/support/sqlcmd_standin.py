@@ -483,6 +483,11 @@ KNOWN_TEXTS = [
      "temp.ripristino_d AS d WHERE NOT EXISTS (SELECT * FROM temp.ripristino_p AS r "
      "WHERE r.p = d.p)"),
     ("DELETE FROM #ripristino_d", "DELETE FROM temp.ripristino_d"),
+    ("UPDATE r SET f = CASE WHEN p.IDProd IS NULL THEN NULL WHEN %s THEN 0 WHEN %s THEN 1 ELSE 2 "
+     "END FROM #ripristino_p r LEFT JOIN Prodotti p ON p.IDProd = r.p" % (_AS_BEFORE, _AS_LEFT),
+     "UPDATE temp.ripristino_p AS r SET f = (SELECT CASE WHEN %s THEN 0 WHEN %s THEN 1 ELSE 2 "
+     "END FROM main.Prodotti AS p WHERE p.IDProd = r.p)" % (_AS_BEFORE, _AS_LEFT)),
+    # As files written before 2026-12-08 decide it: "as left" first.
     ("UPDATE r SET f = CASE WHEN p.IDProd IS NULL THEN NULL WHEN %s THEN 1 WHEN %s THEN 0 ELSE 2 "
      "END FROM #ripristino_p r LEFT JOIN Prodotti p ON p.IDProd = r.p" % (_AS_LEFT, _AS_BEFORE),
      "UPDATE temp.ripristino_p AS r SET f = (SELECT CASE WHEN %s THEN 1 WHEN %s THEN 0 ELSE 2 "
@@ -514,10 +519,10 @@ KNOWN_TEXTS = [
     ("DELETE FROM #ripristino_p WHERE f = 0 OR f = 1",
      "DELETE FROM temp.ripristino_p WHERE f = 0 OR f = 1"),
     # What the program runs before the last, when it applies a file itself.
-    ("SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora FROM #ripristino_p WHERE f = 0 "
-     "OR f = 1 ORDER BY p",
-     "SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora FROM temp.ripristino_p WHERE "
-     "f = 0 OR f = 1 ORDER BY p"),
+    ("SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora, f AS Stato FROM #ripristino_p "
+     "WHERE f = 0 OR f = 1 ORDER BY p",
+     "SELECT p AS Rimesso, c1 AS Codice_prima, c0 AS Codice_ora, f AS Stato FROM "
+     "temp.ripristino_p WHERE f = 0 OR f = 1 ORDER BY p"),
 ]
 
 
