@@ -64,37 +64,11 @@ void tellNoLine(RunContext& run, const QString& path, int processed,
     run.view.setWindowEnabled(true);
 }
 
-} // namespace
-
-bool readCodeTable(RunContext& run, const QString& path)
+// Puts the lines read into the plan, in the file's order; a refused line that names its old
+// code is told to that code's products. Returns the first refused line, for the box.
+std::optional<Refused> takeLines(RunPlan& plan, const std::vector<CodeTable::ReadLine>& read)
 {
-    CodeTable::Reader reader(run.platform.files, &run.log, QStringLiteral("CMDiNVERTI"));
-    run.trap.caught(unreadable(reader.open(path)));
-    run.view.setLabelVisible(ViewLabel::Label6, true);
-    run.view.setLabelVisible(ViewLabel::Label7, false);
-
-    RunPlan& plan = run.plan;
-    plan.tableFile = reader.fileName();
     std::optional<Refused> firstRefused;
-    int processed = 0;
-    RepaintPacer pacer(run.platform.clock);
-    const auto show = [&] {
-        if (processed > 0)
-            run.view.setCaption(ViewLabel::LabelFatti, counterText(processed, " - Elaborati"));
-    };
-    std::vector<CodeTable::ReadLine> read;
-    const Error failure = reader.read(
-        [&](const CodeTable::ReadLine& line) {
-            // Every data line counts, staged or not.
-            ++processed;
-            read.push_back(line);
-        },
-        [&] {
-            if (pacer.due()) {
-                show();
-                run.view.pumpEvents();
-            }
-        });
     // A line with three TABs is still staged; without its old code, or with a column that is
     // no code, it is not. The staged lines' values are worked out on two threads.
     std::vector<std::optional<PlannedLine>> staged(read.size());
@@ -136,6 +110,40 @@ bool readCodeTable(RunContext& run, const QString& path)
                                                               "TAB: ne servono almeno tre.")}
                     : line.fault};
     }
+    return firstRefused;
+}
+
+} // namespace
+
+bool readCodeTable(RunContext& run, const QString& path)
+{
+    CodeTable::Reader reader(run.platform.files, &run.log, QStringLiteral("CMDiNVERTI"));
+    run.trap.caught(unreadable(reader.open(path)));
+    run.view.setLabelVisible(ViewLabel::Label6, true);
+    run.view.setLabelVisible(ViewLabel::Label7, false);
+
+    RunPlan& plan = run.plan;
+    plan.tableFile = reader.fileName();
+    int processed = 0;
+    RepaintPacer pacer(run.platform.clock);
+    const auto show = [&] {
+        if (processed > 0)
+            run.view.setCaption(ViewLabel::LabelFatti, counterText(processed, " - Elaborati"));
+    };
+    std::vector<CodeTable::ReadLine> read;
+    const Error failure = reader.read(
+        [&](const CodeTable::ReadLine& line) {
+            // Every data line counts, staged or not.
+            ++processed;
+            read.push_back(line);
+        },
+        [&] {
+            if (pacer.due()) {
+                show();
+                run.view.pumpEvents();
+            }
+        });
+    const std::optional<Refused> firstRefused = takeLines(plan, read);
     show();
     plan.counts.linesRead = processed;
     plan.counts.linesRefused = processed - int(plan.lines.size());
