@@ -188,6 +188,7 @@ private slots:
     void previewChangesNothingAndForetellsTheRun();
     void firstProductOfAnOldCodeWins();
     void appliedProductsAreSkippedAndMoved();
+    void productsOutside069NamedByRowsAreMovedAndPutBack();
     void noDistributor069();
     void noDistributor211LeavesDistributorsAlone();
     void emptyDistributor069();
@@ -670,6 +671,34 @@ void ConversionRunTest::appliedProductsAreSkippedAndMoved()
                                     "211\""),
                      QStringLiteral("2;=\"da convertire\";=\"1001\";=\"000901001\";=\"convertito "
                                     "e spostato al distributore 211\"")}));
+}
+
+void ConversionRunTest::productsOutside069NamedByRowsAreMovedAndPutBack()
+{
+    // Rows an earlier run applied name a product of 069 no longer received and one of another
+    // distributor: the move reads them itself, and the restore file puts them back.
+    RunFixture f({{1, QStringLiteral("678"), QStringLiteral("da convertire"), 12},
+                  {3, QStringLiteral("000900777"), QStringLiteral("non in rivendita"), 12, 0},
+                  {4, QStringLiteral("000900888"), QStringLiteral("altro distributore"), 99}});
+    QVERIFY(fixture::exec(
+        f.catalogue,
+        QStringLiteral("CREATE TABLE CodiciCorvel (IdProdMod int, CodTestataNuovo nchar(9), "
+                       "CodTestataVecchio nchar(9), Titolo nchar(50), Modificato int)")));
+    QVERIFY(fixture::exec(f.catalogue,
+                          QStringLiteral("INSERT INTO CodiciCorvel VALUES "
+                                         "(3,'000900777','000000777','NON IN RIVENDITA',1),"
+                                         "(4,'000900888','000000888','ALTRO',1)")));
+    const QStringList before = dump(f.catalogue);
+    f.table(standardTable());
+    f.run();
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+    QCOMPARE(f.product(1) + f.product(3) + f.product(4),
+             QStringLiteral("1|000900678|343|000900777|344|000900888|34"));
+    const QDir logs(f.tp.path(QStringLiteral("LOGS")));
+    const QStringList files = logs.entryList({QStringLiteral("Ripristino_*.sql")});
+    QCOMPARE(files.size(), 1);
+    QCOMPARE(applyRestore(f.catalogue, logs.filePath(files[0])), QString());
+    QCOMPARE(dump(f.catalogue), before);
 }
 
 void ConversionRunTest::noDistributor069()
