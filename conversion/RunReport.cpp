@@ -30,22 +30,25 @@ void RunReport::listProducts(const RunPlan& plan, const QString& move)
         return;
     listed_.resize(plan.products.size(), false);
     // Most converted products share these words.
-    const QString converted = future() + QStringLiteral("convertito") + move;
-    const QString earlier = QStringLiteral("convertito da una conversione precedente") + move;
+    const QString convertedNow = future() + QStringLiteral("convertito");
+    const QString convertedEarlier = QStringLiteral("convertito da una conversione precedente");
+    const QString movedNow = convertedNow + move;
+    const QString movedEarlier = convertedEarlier + move;
     for (std::size_t p = 0; p < plan.products.size() && p < plan.outcomes.size(); ++p) {
         const ProductOutcome& o = plan.outcomes[p];
-        const bool isConverted = o.kind == Outcome::Converted || o.kind == Outcome::Earlier;
-        if (listed_[p] || o.kind == Outcome::Undecided || (isConverted && move.isEmpty()))
+        const bool converted = o.kind == Outcome::Converted || o.kind == Outcome::Earlier;
+        if (listed_[p] || o.kind == Outcome::Undecided || (converted && move.isEmpty()))
             continue;
         const QString* outcome = &o.reason;
         QString refusedMove;
-        if (isConverted) {
-            outcome = o.kind == Outcome::Earlier ? &earlier : &converted;
+        if (converted) {
+            const bool earlier = o.kind == Outcome::Earlier;
+            outcome = earlier ? &movedEarlier : &movedNow;
             const auto refused = plan.refusedMoves.isEmpty()
                                      ? plan.refusedMoves.cend()
                                      : plan.refusedMoves.constFind(plan.products[p].id.toString());
             if (refused != plan.refusedMoves.cend()) {
-                refusedMove = outcome->chopped(move.size()) +
+                refusedMove = (earlier ? convertedEarlier : convertedNow) +
                               QStringLiteral("; spostamento al distributore 211 non riuscito: ") +
                               *refused;
                 outcome = &refusedMove;
