@@ -51,7 +51,8 @@ void applyMove(RunContext& run)
         BatchWriter<QVariant, QVariant> writer(
             run.connection,
             [&](const QVariant& id, const Error& e) {
-                plan.refusedMoves.insert(id.toString(), e.description);
+                // The log keeps the engine's words; the list says it in the operator's.
+                plan.refusedMoves.insert(id.toString(), db::rowFaultInWords(e.number));
                 run.trap.caught(e);
             },
             {.decide = [](const QVariant& id) { return std::optional<QVariant>(id); },

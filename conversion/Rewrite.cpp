@@ -5,6 +5,7 @@
 #include "conversion/RunContext.h"
 #include "conversion/Trap.h"
 #include "db/CodeTable.h"
+#include "db/ErrorMap.h"
 #include "platform/MainView.h"
 #include "platform/Platform.h"
 #include "platform/RepaintPacer.h"
@@ -108,8 +109,10 @@ void applyRewrite(RunContext& run)
     BatchWriter<std::size_t, Conversion> writer(
         run.connection,
         [&](const Conversion& c, const Error& e) {
+            // The log keeps the engine's words; the list says it in the operator's.
             plan.outcomes[c.product] = {Outcome::Failed, QString(),
-                                        QStringLiteral("non riuscito: ") + e.description};
+                                        QStringLiteral("non riuscito: ") +
+                                            db::rowFaultInWords(e.number)};
             run.trap.caught(e);
         },
         conversionSteps(run, catalog, done, modified));

@@ -200,6 +200,7 @@ private slots:
     void secondErrorAfterDiversionEndsTheRun();
     void refusedConversionChangesNeither_data();
     void refusedConversionChangesNeither();
+    void refusedMoveIsListed();
     void unreadableListEndsThePass();
     void engineFailureEndsTheRun_data();
     void engineFailureEndsTheRun();
@@ -892,6 +893,35 @@ void ConversionRunTest::refusedConversionChangesNeither()
     QVERIFY(log[0].startsWith(QStringLiteral("ERROR:\tErrore numero: -2147217833 ")));
     QCOMPARE(f.view.caption(ViewLabel::LabelModificati), QStringLiteral("1 - Modificati"));
     QCOMPARE(f.view.caption(ViewLabel::LabelFatti), QStringLiteral("3 - Elaborati"));
+    QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+}
+
+void ConversionRunTest::refusedMoveIsListed()
+{
+    // The catalogue refuses to move product 2 alone: converted, it stays on 069 and says why.
+    RunFixture f(standardProducts());
+    f.table(standardTable());
+    f.run([&](Stage s) {
+        if (s == Stage::Reassign)
+            QVERIFY(fixture::exec(f.catalogue,
+                                  QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE OF IDDL ON "
+                                                 "Prodotti WHEN NEW.IDProd = 2 BEGIN SELECT "
+                                                 "RAISE(ABORT, 'String or binary data would be "
+                                                 "truncated'); END")));
+    });
+    QCOMPARE(f.product(1) + f.product(2), QStringLiteral("1|000900678|342|000901001|12"));
+    const QStringList rows = listRows(f);
+    QVERIFY2(
+        rows.contains(QStringLiteral("1;=\"Giornale uno\";=\"678\";=\"000900678\";=\"convertito "
+                                     "e spostato al distributore 211\"")),
+        qPrintable(rows.join(u'\n')));
+    // A field with the separator goes between quotes, its own doubled.
+    QVERIFY2(rows.contains(QStringLiteral(
+                 "2;=\"Rivista due\";=\"1001\";=\"000901001\";\"=\"\"convertito; spostamento al "
+                 "distributore 211 non riuscito: un valore e' piu' lungo di quanto la tabella "
+                 "ammette\"\"\"")),
+             qPrintable(rows.join(u'\n')));
+    QCOMPARE(f.logLines().size(), 1);
     QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
 }
 
