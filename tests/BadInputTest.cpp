@@ -293,6 +293,10 @@ void BadInputTest::codeTable_data()
     QTest::newRow("25 lines without TABs")
         << QByteArray("x\r\n").repeated(25) + "901001\trivista due\t1001\t1\t\r\n"
         << secondOnly << 26 << 21 << false;
+    // More lines than the reader judges at once: none lost or counted twice between blocks.
+    QTest::newRow("9,000 lines without TABs")
+        << QByteArray("x\r\n").repeated(9000) + "901001\trivista due\t1001\t1\t\r\n"
+        << secondOnly << 9001 << 21 << false;
     QTest::newRow("1 MB of blanks and one line")
         << QByteArray(1024 * 1024, ' ') + "\r\n901001\trivista due\t1001\t1\t" << secondOnly << 1
         << 0 << false;
