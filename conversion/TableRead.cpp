@@ -136,6 +136,9 @@ bool readCodeTable(RunContext& run, const QString& path)
             // Every data line counts, staged or not.
             ++processed;
             read.push_back(line);
+            // Only a refused line is quoted, in the box.
+            if (line.columns.staged())
+                read.back().text = QString();
         },
         [&] {
             if (pacer.due()) {
