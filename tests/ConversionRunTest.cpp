@@ -863,6 +863,20 @@ void ConversionRunTest::secondErrorAfterDiversionEndsTheRun()
     QCOMPARE(f.view.unloads, 0);
 }
 
+// Runs f; from the stage at on, the catalogue refuses what the trigger's event names, as SQL
+// Server refuses an over-long value.
+void runRefusing(RunFixture& f, Stage at, const QString& event)
+{
+    f.run([&](Stage s) {
+        if (s == at)
+            QVERIFY(fixture::exec(f.catalogue,
+                                  QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT "
+                                                 "RAISE(ABORT, 'String or binary data would be "
+                                                 "truncated'); END")
+                                      .arg(event)));
+    });
+}
+
 void ConversionRunTest::refusedConversionChangesNeither_data()
 {
     QTest::addColumn<QString>("trigger");
@@ -876,14 +890,7 @@ void ConversionRunTest::refusedConversionChangesNeither()
     QFETCH(QString, trigger);
     RunFixture f(standardProducts());
     f.table(standardTable());
-    f.run([&](Stage s) {
-        if (s == Stage::Rewrite)
-            QVERIFY(fixture::exec(f.catalogue,
-                                  QStringLiteral("CREATE TRIGGER refuse %1 BEGIN SELECT "
-                                                 "RAISE(ABORT, 'String or binary data would be "
-                                                 "truncated'); END")
-                                      .arg(trigger)));
-    });
+    runRefusing(f, Stage::Rewrite, trigger);
     // Product 2 (code 1001) is refused alone; product 1, in the same batch, converts.
     QCOMPARE(f.product(2), QStringLiteral("2|1001|12"));
     QCOMPARE(f.product(1), QStringLiteral("1|000900678|34"));
@@ -901,14 +908,8 @@ void ConversionRunTest::refusedMoveIsListed()
     // The catalogue refuses to move product 2 alone: converted, it stays on 069 and says why.
     RunFixture f(standardProducts());
     f.table(standardTable());
-    f.run([&](Stage s) {
-        if (s == Stage::Reassign)
-            QVERIFY(fixture::exec(f.catalogue,
-                                  QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE OF IDDL ON "
-                                                 "Prodotti WHEN NEW.IDProd = 2 BEGIN SELECT "
-                                                 "RAISE(ABORT, 'String or binary data would be "
-                                                 "truncated'); END")));
-    });
+    runRefusing(f, Stage::Reassign,
+                QStringLiteral("BEFORE UPDATE OF IDDL ON Prodotti WHEN NEW.IDProd = 2"));
     QCOMPARE(f.product(1) + f.product(2), QStringLiteral("1|000900678|342|000901001|12"));
     const QStringList rows = listRows(f);
     QVERIFY2(
