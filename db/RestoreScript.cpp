@@ -230,10 +230,13 @@ QStringList RestoreScript::putBack() const
                            "la conversione' ELSE 'codice e distributore cambiati dopo la "
                            "conversione' END FROM temp.ripristino_p AS r LEFT JOIN main.Prodotti "
                            "AS p ON p.IDProd = r.p WHERE r.f IS NULL OR r.f = 2 ORDER BY r.p;"),
-            QStringLiteral("SELECT 'Ripristino: ' || count(CASE WHEN f = 0 OR f = 1 THEN 1 END) || "
-                           "' prodotti rimessi come erano, ' || count(CASE WHEN f IS NULL OR f = "
-                           "2 THEN 1 END) || ' lasciati perche'' cambiati dopo la conversione.' "
-                           "FROM temp.ripristino_p;"),
+            QStringLiteral("SELECT 'Ripristino: ' || count(CASE WHEN f = 1 THEN 1 END) || ' "
+                           "prodotti rimessi come erano, ' || count(CASE WHEN f IS NULL OR f = 2 "
+                           "THEN 1 END) || ' lasciati perche'' cambiati dopo la conversione.' || "
+                           "CASE WHEN count(CASE WHEN f = 0 THEN 1 END) > 0 THEN ' ' || "
+                           "count(CASE WHEN f = 0 THEN 1 END) || ' prodotti erano gia'' come prima "
+                           "della conversione: niente da rimettere.' ELSE '' END FROM "
+                           "temp.ripristino_p;"),
             forgetPutBack(engine_),
         };
     // A comparison that holds for two Nulls too.
@@ -272,11 +275,14 @@ QStringList RestoreScript::putBack() const
                        "ORDER BY r.p;")
             .arg(same(QStringLiteral("p.CodiceTestata"), QStringLiteral("r.c1")),
                  distributorAsLeft),
-        QStringLiteral("SELECT N'Ripristino: ' + CAST(COALESCE(SUM(CASE WHEN f = 0 OR f = 1 THEN "
-                       "1 ELSE 0 END), 0) AS nvarchar(10)) + N' prodotti rimessi come erano, ' + "
+        QStringLiteral("SELECT N'Ripristino: ' + CAST(COALESCE(SUM(CASE WHEN f = 1 THEN 1 ELSE 0 "
+                       "END), 0) AS nvarchar(10)) + N' prodotti rimessi come erano, ' + "
                        "CAST(COALESCE(SUM(CASE WHEN f IS NULL OR f = 2 THEN 1 ELSE 0 END), 0) AS "
-                       "nvarchar(10)) + N' lasciati perche'' cambiati dopo la conversione.' AS "
-                       "Esito FROM #ripristino_p;"),
+                       "nvarchar(10)) + N' lasciati perche'' cambiati dopo la conversione.' + CASE "
+                       "WHEN SUM(CASE WHEN f = 0 THEN 1 ELSE 0 END) > 0 THEN N' ' + "
+                       "CAST(SUM(CASE WHEN f = 0 THEN 1 ELSE 0 END) AS nvarchar(10)) + N' prodotti "
+                       "erano gia'' come prima della conversione: niente da rimettere.' ELSE N'' "
+                       "END AS Esito FROM #ripristino_p;"),
         forgetPutBack(engine_),
     };
 }

@@ -1469,11 +1469,20 @@ void ConversionRunTest::restoreFilesPutTheCatalogueBack()
         f.tp.writeFile(newest, f.tp.readFile(newest) +
                                    "BEGIN TRANSACTION;\r\nUPDATE Prodotti SET Testata='x' WHERE "
                                    "IDProd=3;\r\nWITH v (o, n) AS (VALUES\r\n('1;");
-    if (press == 0 || press == -2)
-        for (const QString& name :
-             logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
-                            QDir::Files, QDir::Name | QDir::Reversed))
+    const QStringList restoreFiles =
+        logs.entryList({QStringLiteral("Ripristino_MIRKEL2012_2012_12_10_100000*.sql")},
+                       QDir::Files, QDir::Name | QDir::Reversed);
+    for (int times = press == 0 ? 1 : press == -2 ? 2 : 0; times > 0; --times) {
+        printed.clear();
+        for (const QString& name : restoreFiles)
             QCOMPARE(applyRestore(f.catalogue, logs.filePath(name), &printed), QString());
+    }
+    // Run again, the file finds nothing of its own to put back.
+    if (press == -2)
+        QCOMPARE(printed.last(),
+                 QStringLiteral("Ripristino: 0 prodotti rimessi come erano, 2 lasciati perche' "
+                                "cambiati dopo la conversione. 2103 prodotti erano gia' come "
+                                "prima della conversione: niente da rimettere."));
     if (press != 0) {
         printed.clear();
         pressRipristina(f, press > 1 ? press : 0, printed, host ? 2105 : 0);

@@ -508,6 +508,19 @@ KNOWN_TEXTS = [
      "distributore cambiati dopo la conversione' END AS Lasciato_perche FROM temp.ripristino_p "
      "AS r LEFT JOIN main.Prodotti AS p ON p.IDProd = r.p WHERE r.f IS NULL OR r.f = 2 ORDER BY "
      "r.p" % (_same("p.CodiceTestata", "r.c1"), _DISTRIBUTOR_AS_LEFT)),
+    ("SELECT N'Ripristino: ' + CAST(COALESCE(SUM(CASE WHEN f = 1 THEN 1 ELSE 0 END), 0) AS "
+     "nvarchar(10)) + N' prodotti rimessi come erano, ' + CAST(COALESCE(SUM(CASE WHEN f IS NULL OR "
+     "f = 2 THEN 1 ELSE 0 END), 0) AS nvarchar(10)) + N' lasciati perche'' cambiati dopo la "
+     "conversione.' + CASE WHEN SUM(CASE WHEN f = 0 THEN 1 ELSE 0 END) > 0 THEN N' ' + "
+     "CAST(SUM(CASE WHEN f = 0 THEN 1 ELSE 0 END) AS nvarchar(10)) + N' prodotti erano gia'' come "
+     "prima della conversione: niente da rimettere.' ELSE N'' END AS Esito FROM #ripristino_p",
+     "SELECT 'Ripristino: ' || COALESCE(SUM(CASE WHEN f = 1 THEN 1 ELSE 0 END), 0) || ' prodotti "
+     "rimessi come erano, ' || COALESCE(SUM(CASE WHEN f IS NULL OR f = 2 THEN 1 ELSE 0 END), 0) || "
+     "' lasciati perche'' cambiati dopo la conversione.' || CASE WHEN SUM(CASE WHEN f = 0 THEN 1 "
+     "ELSE 0 END) > 0 THEN ' ' || SUM(CASE WHEN f = 0 THEN 1 ELSE 0 END) || ' prodotti erano "
+     "gia'' come prima della conversione: niente da rimettere.' ELSE '' END AS Esito FROM "
+     "temp.ripristino_p"),
+    # As files written before 2026-12-08 count them: those found as before among those put back.
     ("SELECT N'Ripristino: ' + CAST(COALESCE(SUM(CASE WHEN f = 0 OR f = 1 THEN 1 ELSE 0 END), 0) "
      "AS nvarchar(10)) + N' prodotti rimessi come erano, ' + CAST(COALESCE(SUM(CASE WHEN f IS "
      "NULL OR f = 2 THEN 1 ELSE 0 END), 0) AS nvarchar(10)) + N' lasciati perche'' cambiati dopo "
