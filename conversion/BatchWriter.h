@@ -4,10 +4,10 @@
 #include "db/ErrorMap.h"
 #include "db/HostCatalog.h"
 #include "platform/Error.h"
+#include "platform/Parallel.h"
 
 #include <QStringList>
 #include <functional>
-#include <future>
 #include <optional>
 #include <vector>
 
@@ -118,9 +118,12 @@ private:
         // The engine runs the statements while the text is prepared beside them.
         std::future<QStringList> prepared;
         if (steps_.prepare)
-            prepared = std::async(std::launch::async, steps_.prepare, std::cref(units));
+            prepared = startBeside([this, &units] { return steps_.prepare(units); });
+        const bool beside = prepared.valid();
         Error e = steps_.write(units);
-        const QStringList text = prepared.valid() ? prepared.get() : QStringList();
+        QStringList text = beside ? prepared.get() : QStringList();
+        if (!beside && steps_.prepare && !e.failed())
+            text = steps_.prepare(units);
         if (!e.failed())
             e = steps_.beforeCommit(units, text);
         if (e.failed()) {
