@@ -178,10 +178,12 @@ Error Restore::applyOne(const File& file, Outcome& outcome)
     if (e.failed())
         return e;
     for (const auto& [id, row] : applied.products) {
-        // A product an earlier (newer) file named was found as that file found it.
+        // A product an earlier (newer) file named was found as that file found it, and was put
+        // back if either file put it back.
         const auto [at, added] = outcome.products.try_emplace(id, row);
         if (!added)
-            at->second = {at->second.codeBefore, row.codeAfter, row.left};
+            at->second = {at->second.codeBefore, row.codeAfter, row.left,
+                          at->second.asBefore && row.asBefore};
     }
     // Without its mark the file is offered again: applied again it changes nothing. The mark
     // starts a line of its own also where a crash cut the file's last line.
