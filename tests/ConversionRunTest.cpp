@@ -243,6 +243,12 @@ void ConversionRunTest::admission()
     f.run();
     if (admitted) {
         QCOMPARE(f.tp.dialogs.texts(), QStringList{QStringLiteral("Procedura Completata")});
+        // The window names each stage as it begins.
+        QCOMPARE(f.view.history(ViewLabel::Label6),
+                 (QStringList{QStringLiteral(" Lettura del database"),
+                              QStringLiteral("Carico del file nella Tabella... "),
+                              QStringLiteral(" Aggiornamento Codici Titoli"),
+                              QStringLiteral(" Modifica codice DL Titoli Varno")}));
         return;
     }
     QCOMPARE(f.tp.dialogs.shown.size(), 1);
